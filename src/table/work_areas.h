@@ -1,0 +1,230 @@
+// The work area record, the table of 35 work areas, and the operations that
+// open, read, write, create, navigate and close dBASE table files (DBF)
+// through them. Every table operation acts on the current work area.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "table/hooks.h"
+
+namespace qd {
+
+// ---------------------------------------------------------- constants -----
+
+// Version of every table created with memo fields, and the memo type used
+// when no table decides.
+inline constexpr std::uint8_t DefaultTableVersion = 0x8B;
+// Block size of memo files created with a table.
+inline constexpr std::uint16_t DefaultMemoBlockSize = 512;
+
+// Open modes (platform open-mode byte).
+inline constexpr std::uint8_t kSharedOpenMode = 0x42;     // read/write, deny none
+inline constexpr std::uint8_t kExclusiveOpenMode = 0x12;  // read/write, deny all
+inline constexpr std::uint8_t kReadOnlyOpenMode = 0x00;
+inline constexpr std::uint8_t kReadOnlySharedOpenMode = 0x40;
+
+// Byte-range lock regions on table files lie at and above this offset; a
+// table file must stay below it.
+inline constexpr std::uint64_t kLockBase = 0x40000000ULL;
+inline constexpr std::uint64_t kSemaphoreLockOffset = kLockBase;
+inline constexpr std::uint64_t kTableLockOffset = kLockBase + 1;
+
+inline constexpr int kWorkAreaCount = 35;     // slots 1..35
+inline constexpr int kSelectableAreas = 33;   // Select accepts 1..33
+
+// ------------------------------------------------------ process settings ---
+
+// Take the record count from the file size instead of the header on open.
+inline bool AutoFixRecCount = false;
+// When set (0 to 255) replaces the open mode Use chooses; -1 for none.
+inline int OpenModeOverride = -1;
+// When off, every table opened is marked OEM.
+inline bool AnsiTables = false;
+// The current exclusive use of the current table came from ReopenTable.
+inline bool ExclusiveFromReopen = false;
+
+// ------------------------------------------------------------- records ----
+
+enum TableLanguage : std::uint8_t { tlAnsi = 0, tlOem = 1 };
+
+enum class HeaderState : std::uint8_t { Closed = 0, Clean = 1, Dirty = 2, Appended = 3 };
+
+// How a field appears in the native record.
+enum class NativeSlot : std::uint8_t {
+  Text,     // C: length byte + field length characters
+  Date,     // D: length byte + up to 10 characters of display date
+  Logical,  // L: 1 byte, 1 true / 0 false
+  Memo,     // M: 32-bit block number
+  Int32,    // N/F without decimals, at most 9 digits: 32-bit signed
+  Int64,    // N/F without decimals, 10 digits or more: 64-bit signed
+  Double,   // N/F with decimals: 64-bit float
+};
+
+// In-memory form of a field descriptor.
+struct FieldEntry {
+  std::string name;            // upper case, at most 10 characters
+  char type = 'C';             // C, D, F, L, M or N (B, G, P read as M)
+  std::uint8_t length = 0;     // bytes in the record
+  std::uint8_t decimals = 0;
+  std::uint16_t offset = 0;    // in the record; first field at 1
+  // Native record layout (computed on open).
+  NativeSlot slot = NativeSlot::Text;
+  std::uint16_t native_offset = 0;  // first field at 1
+  std::uint16_t native_size = 0;
+};
+
+// Called with the bytes after the deletion flag and their count.
+using RecordHook = std::function<void(std::uint8_t* bytes, std::size_t count)>;
+
+struct WorkArea {
+  // --- table file (the low-level layer) ---
+  std::string file_name;       // full path with extension
+  std::string bare_name;       // short name without directory, at most 12
+  std::array<std::uint8_t, 32> header{};  // copy of the header prolog
+  std::uint8_t version = 0;
+  bool has_memo = false;
+  std::uint16_t header_length = 0;
+  std::uint16_t record_length = 0;
+  std::vector<FieldEntry> fields;
+  HeaderState header_state = HeaderState::Closed;
+  std::string update_date;     // YYYYMMDD of the last update
+  std::vector<std::uint8_t> record;  // raw record, record_length bytes
+  std::int32_t record_count = 0;
+  std::int32_t record_number = 0;    // 0 none, count + 1 at end of file
+  bool at_end = false;
+  bool at_beginning = false;
+  std::uint8_t open_mode = kSharedOpenMode;
+  TableLanguage language = tlOem;
+  RecordHook before_write;     // may be empty
+  RecordHook after_read;       // may be empty
+  platform::FileHandle file = platform::kNoFile;
+
+  // --- work-area level ---
+  bool ignore_deleted = false;
+  bool exclusive = false;
+  std::string alias;           // upper case, at most 64 characters
+  std::uint8_t* native = nullptr;    // native record (owned or caller's)
+  std::uint16_t native_size = 0;
+  std::vector<std::uint8_t> owned_native;  // backing store when owned
+  bool owns_native = false;
+  std::vector<std::uint8_t> swap;    // native-size buffer for Replace
+
+  // --- locks (kept by the locking unit) ---
+  std::uint8_t lock_kind = 0;        // 0 none, 2 table locked, 3 records locked
+  // Locked record numbers, newest first (count = size()).
+  std::vector<std::int32_t> record_locks;
+
+  // --- unit-owned state, freed with the work area ---
+  std::shared_ptr<MemoState> memo;   // set by the memo unit
+  std::shared_ptr<void> index;       // the index engine's block
+
+  // --- exclusive read-ahead of consecutive records (kept by the low level;
+  // every write through this work area patches it) ---
+  std::vector<std::uint8_t> read_ahead;
+  std::int32_t read_ahead_first = 0;  // first record held, 0 for none
+  std::int32_t read_ahead_count = 0;
+};
+
+// The table of work areas (index 0 unused) and the current work area number.
+inline std::array<std::unique_ptr<WorkArea>, kWorkAreaCount + 1> WorkAreas;
+inline int CurrentArea = 1;
+
+// The current work area's table, or nil.
+WorkArea* CurrentWorkArea();
+// The current table, or nil after reporting 215 "No database in use [op]
+// WorkArea = n".
+WorkArea* RequireTable(const char* operation);
+
+// ------------------------------------------------- low-level table file ----
+
+// All report through SetError and return false (or leave state) on failure.
+bool OpenDbf(WorkArea& area, const std::string& name);
+bool CloseDbf(WorkArea& area);
+bool GetDbfRecord(WorkArea& area, std::int32_t number);
+bool PutDbfRecord(WorkArea& area, std::int32_t number);
+bool PutDeleteFlag(WorkArea& area, std::int32_t number);
+bool AppendDbfRecord(WorkArea& area);
+bool WriteDbfHeader(WorkArea& area);
+// Field definition for CreateDBF.
+struct FieldSpec {
+  std::string name;
+  char type = 'C';
+  int length = 0;
+  int decimals = 0;
+};
+bool CreateDBF(WorkArea& area, const std::string& name, int field_count,
+               const std::vector<FieldSpec>& fields);
+bool CreateDBF(const std::string& name, const std::vector<FieldSpec>& fields);
+std::string MemoFileExtension(std::uint8_t version);
+bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t block_size,
+                    const std::string& operation);
+// Record count recomputed from the file size (shared tables only).
+void RefreshRecordCount(WorkArea& area);
+// (file size - header length) / record length, or -1 when the size is unknown.
+std::int64_t RecordsInFile(WorkArea& area);
+
+// ---------------------------------------------------------- work areas ----
+
+void Select(int number);
+int Selected();
+std::string Alias();
+void Use(const std::string& request, void* buffer, std::uint16_t size);
+void UseWithHooks(const std::string& request, void* buffer, std::uint16_t size,
+                  RecordHook after_read, RecordHook before_write);
+void Close();
+void CloseAll();
+// Closes every slot 1..35 (library shutdown).
+void CloseEveryWorkArea();
+
+int FieldCount();
+std::string Field(int n);
+char FieldType(int n);
+int FieldLen(int n);
+int FieldDec(int n);
+int FieldNo(const std::string& name);
+std::uint8_t* FieldAddress(int n);
+void RecordToNative();
+void NativeToRecord();
+void ClearRecord();
+int RecSize();
+bool GetProductionFlag();
+void SetProductionFlag(bool value);
+void* IndexBlock();
+std::uint32_t ReopenTable(bool exclusive);
+
+// Whether the current record counts for navigation (deleted records are
+// invisible while ignore deleted is on).
+bool RecordVisible(const WorkArea& area);
+
+// ---------------------------------------------------------- navigation ----
+
+void GoTop();
+void GoBottom();
+void Skip(std::int32_t n);
+void Go(std::int32_t n);
+void RawGo(std::int32_t n);
+bool GoIfValid(std::int32_t n);
+bool dEOF();
+bool dBOF();
+std::int32_t RecNo();
+std::int32_t RecCount();
+bool SetIgnoreDel(bool value);
+
+// ------------------------------------- provided by the locking unit -------
+// Declared here so the work-area layer can release locks on close.
+bool ALock();
+bool RLock();
+bool IsLocked(std::int32_t record);
+bool UnlockRec(std::int32_t n);
+void Unlock();
+bool LockSemaphoreByte();
+void UnlockSemaphoreByte();
+bool ResyncVisible();
+
+}  // namespace qd
