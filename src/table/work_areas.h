@@ -83,6 +83,13 @@ struct FieldEntry {
 using RecordHook = std::function<void(std::uint8_t* bytes, std::size_t count)>;
 
 struct WorkArea {
+  WorkArea() = default;
+  WorkArea(const WorkArea&) = delete;
+  WorkArea& operator=(const WorkArea&) = delete;
+  // Closes the file if it is still open (without writing anything): the
+  // safety net for a failed open whose error report raised an exception.
+  ~WorkArea();
+
   // --- table file (the low-level layer) ---
   std::string file_name;       // full path with extension
   std::string bare_name;       // short name without directory, at most 12
@@ -95,6 +102,7 @@ struct WorkArea {
   HeaderState header_state = HeaderState::Closed;
   std::string update_date;     // YYYYMMDD of the last update
   std::vector<std::uint8_t> record;  // raw record, record_length bytes
+  std::vector<std::uint8_t> scratch; // read target, so a failed read keeps record
   std::int32_t record_count = 0;
   std::int32_t record_number = 0;    // 0 none, count + 1 at end of file
   bool at_end = false;
@@ -164,6 +172,10 @@ bool CreateDBF(const std::string& name, const std::vector<FieldSpec>& fields);
 std::string MemoFileExtension(std::uint8_t version);
 bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t block_size,
                     const std::string& operation);
+// Every write to the table file that bypasses PutDbfRecord/PutDeleteFlag
+// (direct field writes) must report itself here so the exclusive read-ahead
+// stays in step with the file.
+void NoteFileWrite(WorkArea& area, std::uint64_t offset, const void* bytes, std::size_t count);
 // Record count recomputed from the file size (shared tables only).
 void RefreshRecordCount(WorkArea& area);
 // (file size - header length) / record length, or -1 when the size is unknown.
