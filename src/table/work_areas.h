@@ -127,6 +127,10 @@ struct WorkArea {
   std::uint8_t lock_kind = 0;        // 0 none, 2 table locked, 3 records locked
   // Locked record numbers, newest first (count = size()).
   std::vector<std::int32_t> record_locks;
+  // Set by the first Append under the current table lock: the record count
+  // was taken from the file then, and nobody else can append while the lock
+  // is held. Cleared when the table lock is taken or released.
+  bool append_count_known = false;
 
   // --- unit-owned state, freed with the work area ---
   std::shared_ptr<MemoState> memo;   // set by the memo unit
