@@ -1,0 +1,68 @@
+// Helpers for the platform tests: a scratch directory per test, small file
+// utilities, and running the child program as a second process.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace qd::platform::testing {
+
+// Creates an empty scratch directory for the running test and removes it
+// afterwards.
+class ScratchDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string temp;
+    ASSERT_EQ(TempDirectory(temp), 0u);
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::filesystem::path(temp) /
+           (std::string("qdplat_") + info->test_suite_name() + "_" + info->name() + "_" +
+            std::to_string(TickCount()));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Path of a name inside the scratch directory, with '/' separators.
+  std::string Path(const std::string& name) const { return dir_.generic_string() + "/" + name; }
+
+  void WriteText(const std::string& name, const std::string& text) const {
+    std::ofstream out(dir_ / name, std::ios::binary);
+    out << text;
+  }
+
+  std::filesystem::path dir_;
+};
+
+// Result of one run of the child program: its open code and lock code.
+struct ChildResult {
+  std::uint32_t open_code = 9999;
+  std::uint32_t lock_code = 9999;
+};
+
+// Runs the child program to completion with the given arguments after the
+// result-file argument, and reads back what it reported.
+inline ChildResult RunChild(const std::string& scratch, const std::string& arguments) {
+  const std::string result_file = scratch + "/child_result.txt";
+  std::filesystem::remove(result_file);
+  const std::string command =
+      std::string("\"") + QD_PLATFORM_CHILD + "\" \"" + result_file + "\" " + arguments;
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  ChildResult result;
+  std::ifstream in(result_file);
+  in >> result.open_code >> result.lock_code;
+  return result;
+}
+
+}  // namespace qd::platform::testing
