@@ -1,32 +1,59 @@
-// Character-set services on POSIX (placeholder until the code page tables land).
+// Character-set services on POSIX: ANSI <-> OEM conversion and ANSI case
+// mapping through fixed tables, for the configured code page pair.
+#include <atomic>
+
+#include "platform/code_pages.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
 
 namespace {
-int ansi_page = 1252;
-int oem_page = 437;
+// Null until SetCodePages chooses a pair: 1252/437 then. (Plain constant
+// initialisation, so that start-up code of other units may convert at once.)
+std::atomic<const code_pages::Conversion*> chosen_conversion{nullptr};
+std::atomic<const code_pages::CaseMap*> chosen_case{nullptr};
+
+const code_pages::Conversion& Conversion() {
+  const code_pages::Conversion* chosen = chosen_conversion.load();
+  return chosen != nullptr ? *chosen : *code_pages::FindConversion(1252, 437);
+}
+
+const code_pages::CaseMap& CaseMap() {
+  const code_pages::CaseMap* chosen = chosen_case.load();
+  return chosen != nullptr ? *chosen : *code_pages::FindCaseMap(1252);
+}
+
+void Translate(std::uint8_t* buffer, std::size_t count, const std::uint8_t* table) {
+  for (std::size_t i = 0; i < count; ++i) buffer[i] = table[buffer[i]];
+}
 }  // namespace
 
-void AnsiToOem(std::uint8_t*, std::size_t) {}
-void OemToAnsi(std::uint8_t*, std::size_t) {}
+void AnsiToOem(std::uint8_t* buffer, std::size_t count) {
+  Translate(buffer, count, Conversion().ansi_to_oem);
+}
+
+void OemToAnsi(std::uint8_t* buffer, std::size_t count) {
+  Translate(buffer, count, Conversion().oem_to_ansi);
+}
+
 void AnsiUpper(std::uint8_t* buffer, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (buffer[i] >= 'a' && buffer[i] <= 'z') buffer[i] = static_cast<std::uint8_t>(buffer[i] - 32);
-  }
+  Translate(buffer, count, CaseMap().upper);
 }
+
 void AnsiLower(std::uint8_t* buffer, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (buffer[i] >= 'A' && buffer[i] <= 'Z') buffer[i] = static_cast<std::uint8_t>(buffer[i] + 32);
-  }
+  Translate(buffer, count, CaseMap().lower);
 }
+
 bool SetCodePages(int ansi, int oem) {
-  if (ansi != 1252 || oem != 437) return false;
-  ansi_page = ansi;
-  oem_page = oem;
+  const code_pages::Conversion* conversion = code_pages::FindConversion(ansi, oem);
+  const code_pages::CaseMap* case_map = code_pages::FindCaseMap(ansi);
+  if (conversion == nullptr || case_map == nullptr) return false;
+  chosen_conversion = conversion;
+  chosen_case = case_map;
   return true;
 }
-int AnsiCodePage() { return ansi_page; }
-int OemCodePage() { return oem_page; }
+
+int AnsiCodePage() { return Conversion().ansi; }
+int OemCodePage() { return Conversion().oem; }
 
 }  // namespace qd::platform
