@@ -116,6 +116,7 @@ struct WorkArea {
   // --- work-area level ---
   bool ignore_deleted = false;
   bool exclusive = false;
+  bool exclusive_from_reopen = false;  // exclusive use came from ReopenTable
   std::string alias;           // upper case, at most 64 characters
   std::uint8_t* native = nullptr;    // native record (owned or caller's)
   std::uint16_t native_size = 0;

@@ -1,0 +1,630 @@
+// The dBASE table file (DBF) as the engine reads and writes it: opening and
+// checking the header and field descriptors of every accepted version,
+// reading and writing records by number (with the OEM transform and the two
+// record hooks), rewriting the header, closing, and creating empty tables
+// and memo files.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "foundation/errors.h"
+#include "table/table_text.h"
+#include "table/work_areas.h"
+
+namespace qd {
+
+using namespace table_text;
+namespace pf = qd::platform;
+
+namespace {
+
+constexpr std::size_t kReadAheadBytes = 64 * 1024;
+constexpr std::int32_t kDbase2MaxRecords = 65535;
+
+bool VersionAccepted(std::uint8_t v) {
+  return v == 0x02 || v == 0x03 || v == 0x83 || v == 0x8B || v == 0xF5 || v == 0x04 || v == 0x8C;
+}
+bool IsLevel7(std::uint8_t v) { return v == 0x04 || v == 0x8C; }
+
+std::string NotATable(const std::string& name, const char* separator, const char* reason,
+                      const char* tail) {
+  return name + " is not a dBASE database." + separator + reason + tail;
+}
+
+std::string TwoDigits(int v) {
+  std::string s = std::to_string(v);
+  return s.size() < 2 ? "0" + s : s;
+}
+std::string DateDigits8(int year, int month, int day) {
+  std::string y = std::to_string(year);
+  while (y.size() < 4) y.insert(y.begin(), '0');
+  return y + TwoDigits(month) + TwoDigits(day);
+}
+
+// The table's file is read by others only when it is not opened deny-all.
+bool OpenedDenyAll(const WorkArea& area) {
+  return (area.open_mode & pf::kShareMask) == pf::kShareDenyAll;
+}
+
+void CloseFileQuietly(WorkArea& area) {
+  if (area.file != pf::kNoFile) {
+    pf::CloseFile(area.file);
+    area.file = pf::kNoFile;
+  }
+}
+
+void ReleaseTable(WorkArea& area) {
+  CloseFileQuietly(area);
+  area.record.clear();
+  area.record.shrink_to_fit();
+  area.scratch.clear();
+  area.scratch.shrink_to_fit();
+  area.fields.clear();
+  area.read_ahead.clear();
+  area.read_ahead.shrink_to_fit();
+  area.read_ahead_first = 0;
+  area.read_ahead_count = 0;
+  area.header_state = HeaderState::Closed;
+}
+
+// Fails the open: releases everything, then reports (the report may raise).
+bool FailOpen(WorkArea& area, std::uint16_t code, const std::string& text) {
+  ReleaseTable(area);
+  SetError(code, text);
+  return false;
+}
+
+// Record transform towards the file: OEM conversion, then the before-write
+// hook, record by record.
+void TransformForWrite(WorkArea& area, std::uint8_t* data, std::size_t records) {
+  const std::size_t len = area.record_length;
+  if (len < 2) return;
+  for (std::size_t r = 0; r < records; ++r) {
+    std::uint8_t* body = data + r * len + 1;
+    if (area.language == tlOem) pf::AnsiToOem(body, len - 1);
+    if (area.before_write) area.before_write(body, len - 1);
+  }
+}
+// Record transform from the file: after-read hook, then OEM back to ANSI.
+void TransformAfterRead(WorkArea& area, std::uint8_t* data, std::size_t records) {
+  const std::size_t len = area.record_length;
+  if (len < 2) return;
+  for (std::size_t r = 0; r < records; ++r) {
+    std::uint8_t* body = data + r * len + 1;
+    if (area.after_read) area.after_read(body, len - 1);
+    if (area.language == tlOem) pf::OemToAnsi(body, len - 1);
+  }
+}
+
+std::uint64_t RecordOffset(const WorkArea& area, std::int32_t number) {
+  return static_cast<std::uint64_t>(area.header_length) +
+         static_cast<std::uint64_t>(number - 1) * area.record_length;
+}
+
+std::string InvalidRecordText(const WorkArea& area, std::int32_t number, const char* op) {
+  return "Invalid record number = " + std::to_string(number) + " (" + area.file_name + ")  " + op;
+}
+
+// Checks an append of record `number` before anything is written.
+bool AppendAllowed(WorkArea& area, std::int32_t number) {
+  if (area.version == 0x02 && number > kDbase2MaxRecords) {
+    SetError(212, "Table " + area.file_name +
+                      " is full: a dBASE II table holds at most 65535 records [Append]");
+    return false;
+  }
+  const std::uint64_t end = RecordOffset(area, number) + area.record_length + 1;
+  if (end > kLockBase || number == std::numeric_limits<std::int32_t>::max()) {
+    SetError(212, "Table " + area.file_name +
+                      " cannot grow into the lock region at 1073741824 bytes [Append]");
+    return false;
+  }
+  return true;
+}
+
+// Converts one descriptor into a field entry; false on an invalid type.
+bool ConvertDescriptor(WorkArea& area, const std::uint8_t* name_bytes, std::size_t name_room,
+                       std::uint8_t type, std::uint8_t length, std::uint8_t decimals,
+                       std::uint32_t& running_offset) {
+  FieldEntry f;
+  for (std::size_t i = 0; i < name_room && i < 10 && name_bytes[i] != 0; ++i)
+    f.name.push_back(UpperAscii(static_cast<char>(name_bytes[i])));
+  char t = UpperAscii(static_cast<char>(type));
+  if (t == 'B' || t == 'G' || t == 'P') t = 'M';
+  if (t != 'C' && t != 'D' && t != 'F' && t != 'L' && t != 'M' && t != 'N') {
+    SetError(211, "Field: " + f.name + " [" + std::string(1, static_cast<char>(type)) + "] in " +
+                      area.file_name + " is not a valid field type");
+    return false;
+  }
+  f.type = t;
+  f.length = length;
+  f.decimals = (t == 'N' || t == 'F') ? decimals : 0;
+  f.offset = static_cast<std::uint16_t>(running_offset);
+  running_offset += length;
+  area.fields.push_back(std::move(f));
+  return true;
+}
+
+}  // namespace
+
+WorkArea::~WorkArea() {
+  if (file != pf::kNoFile) pf::CloseFile(file);
+}
+
+std::int64_t RecordsInFile(WorkArea& area) {
+  std::uint64_t size = 0;
+  if (area.file == pf::kNoFile || area.record_length == 0) return -1;
+  if (pf::FileSize(area.file, size) != 0) return -1;
+  if (size <= area.header_length) return 0;
+  std::uint64_t n = (size - area.header_length) / area.record_length;
+  return static_cast<std::int64_t>(
+      std::min<std::uint64_t>(n, std::numeric_limits<std::int32_t>::max() - 1));
+}
+
+void RefreshRecordCount(WorkArea& area) {
+  if (area.exclusive) return;
+  std::int64_t n = RecordsInFile(area);
+  if (n >= 0) area.record_count = static_cast<std::int32_t>(n);
+}
+
+void NoteFileWrite(WorkArea& area, std::uint64_t offset, const void* bytes, std::size_t count) {
+  if (area.read_ahead_count == 0 || count == 0) return;
+  const std::uint64_t first = RecordOffset(area, area.read_ahead_first);
+  const std::uint64_t last =
+      first + static_cast<std::uint64_t>(area.read_ahead_count) * area.record_length;
+  const std::uint64_t from = std::max(offset, first);
+  const std::uint64_t to = std::min(offset + count, last);
+  if (from >= to) return;
+  std::memcpy(area.read_ahead.data() + (from - first),
+              static_cast<const std::uint8_t*>(bytes) + (from - offset), to - from);
+}
+
+bool OpenDbf(WorkArea& area, const std::string& given_name) {
+  const std::string name = WithDefaultExtension(given_name, "DBF");
+  area.file_name = name;
+  {
+    std::string short_name = pf::ShortPathName(name);
+    if (area.language == tlOem && !short_name.empty())
+      pf::AnsiToOem(reinterpret_cast<std::uint8_t*>(short_name.data()), short_name.size());
+    short_name = short_name.substr(NameStart(short_name));
+    area.bare_name = short_name.substr(0, 12);
+  }
+
+  if (std::uint32_t rc = pf::OpenFile(name, area.open_mode, area.file); rc != 0) {
+    area.file = pf::kNoFile;
+    return FailOpen(area, static_cast<std::uint16_t>(rc), "Failure to open " + name + " [USE/OpenDbf]");
+  }
+
+  std::size_t done = 0;
+  std::uint8_t prolog[32];
+  std::uint32_t rc = pf::ReadAt(area.file, 0, prolog, 32, done);
+  if (rc != 0) return FailOpen(area, static_cast<std::uint16_t>(rc), "Error reading " + name + " [Use/OpenDbf]");
+  if (done < 32)
+    return FailOpen(area, 210,
+                    NotATable(name, " (", "Prolog is less than 32 bytes", ") [USE/OpenDBF]"));
+  std::memcpy(area.header.data(), prolog, 32);
+  area.version = prolog[0];
+  if (!VersionAccepted(area.version))
+    return FailOpen(area, 210, NotATable(name, "(", "Invalid version byte", ")+ [USE/OpenDBF]"));
+
+  std::uint64_t file_size = 0;
+  if (std::uint32_t src = pf::FileSize(area.file, file_size); src != 0)
+    return FailOpen(area, static_cast<std::uint16_t>(src), "Error reading " + name + " [Use/OpenDbf]");
+
+  area.fields.clear();
+  std::uint32_t running = 1;
+  if (area.version == 0x02) {
+    area.has_memo = false;
+    area.record_count = Get16(prolog + 1);
+    area.update_date = DateDigits8(prolog[5] + 1900, prolog[3], prolog[4]);
+    area.record_length = Get16(prolog + 6);
+    area.header_length = 521;
+    if (file_size < 521)
+      return FailOpen(area, 210,
+                      NotATable(name, "(", "Header is less than 521 bytes", ") [Use/OpenDBF]"));
+    std::uint8_t desc[512];
+    rc = pf::ReadAt(area.file, 8, desc, 512, done);
+    if (rc != 0 || done < 512)
+      return FailOpen(area, rc != 0 ? static_cast<std::uint16_t>(rc) : 100,
+                      "Error reading " + name + " [Use/OpenDbf]");
+    for (int slot = 0; slot < 32 && desc[slot * 16] != 0x0D; ++slot) {
+      const std::uint8_t* d = desc + slot * 16;
+      if (!ConvertDescriptor(area, d, 11, d[11], d[12], d[15], running)) {
+        ReleaseTable(area);
+        return false;
+      }
+    }
+    if (area.fields.empty())
+      return FailOpen(area, 210,
+                      NotATable(name, "(", "Number of fields is out of range", ") [Use/OpenDbf]"));
+  } else {
+    const bool level7 = IsLevel7(area.version);
+    area.has_memo = (area.version & 0x80) != 0;
+    area.update_date = DateDigits8(prolog[1] + 1900, prolog[2], prolog[3]);
+    const std::uint32_t count = Get32(prolog + 4);
+    area.header_length = Get16(prolog + 8);
+    area.record_length = Get16(prolog + 10);
+    const int fixed = level7 ? 68 : 32;
+    const int desc_size = level7 ? 48 : 32;
+    const int descriptors = (static_cast<int>(area.header_length) - fixed) / desc_size;
+    if (static_cast<int>(area.header_length) < fixed + desc_size || descriptors < 1 ||
+        descriptors > 255)
+      return FailOpen(area, 210,
+                      NotATable(name, " (", "Number of fields is out of range", ") [Use/OpenDbf]"));
+    if (area.record_length == 0)
+      return FailOpen(area, 210, NotATable(name, " (", "Record length is zero", ") [Use/OpenDbf]"));
+    if (count > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max() - 1))
+      return FailOpen(area, 210,
+                      NotATable(name, " (", "Record count is out of range", ") [Use/OpenDbf]"));
+    area.record_count = static_cast<std::int32_t>(count);
+    const std::size_t desc_bytes = area.header_length - fixed;
+    std::vector<std::uint8_t> desc(desc_bytes);
+    rc = pf::ReadAt(area.file, fixed, desc.data(), desc_bytes, done);
+    if (rc != 0 || done < desc_bytes)
+      return FailOpen(area, rc != 0 ? static_cast<std::uint16_t>(rc) : 100,
+                      "Error reading " + name + " [Use/OpenDbf]");
+    for (int i = 0; i < descriptors; ++i) {
+      const std::uint8_t* d = desc.data() + static_cast<std::size_t>(i) * desc_size;
+      if (d[0] == 0x0D) break;
+      const bool ok = level7 ? ConvertDescriptor(area, d, 32, d[32], d[33], d[34], running)
+                             : ConvertDescriptor(area, d, 11, d[11], d[16], d[17], running);
+      if (!ok) {
+        ReleaseTable(area);
+        return false;
+      }
+    }
+    if (area.fields.empty()) return FailOpen(area, 222, "Error reading " + name + " [Use/OpenDbf]");
+  }
+  if (area.record_length == 0)
+    return FailOpen(area, 210, NotATable(name, " (", "Record length is zero", ") [Use/OpenDbf]"));
+  if (running > area.record_length)
+    return FailOpen(area, 210,
+                    NotATable(name, " (", "Fields exceed the record length", ") [Use/OpenDbf]"));
+
+  area.record.assign(area.record_length, ' ');
+  area.scratch.assign(area.record_length, ' ');
+  area.header_state = HeaderState::Clean;
+  if (AutoFixRecCount) {
+    std::int64_t n = RecordsInFile(area);
+    if (n >= 0) area.record_count = static_cast<std::int32_t>(n);
+  }
+  area.read_ahead_first = 0;
+  area.read_ahead_count = 0;
+  if (area.record_count == 0) {
+    area.record_number = 0;
+    area.at_end = area.at_beginning = true;
+  } else {
+    area.record_number = 1;
+    area.at_end = area.at_beginning = false;
+  }
+  return true;
+}
+
+bool GetDbfRecord(WorkArea& area, std::int32_t number) {
+  if (number < 1 || number > area.record_count) {
+    SetError(212, InvalidRecordText(area, number, "[GetDbfRecord]"));
+    return false;
+  }
+  area.at_end = area.at_beginning = false;
+  const std::size_t len = area.record_length;
+  std::uint8_t* target = area.scratch.data();
+
+  if (OpenedDenyAll(area)) {
+    // Nobody else can change the file: serve consecutive records from a block.
+    if (number < area.read_ahead_first ||
+        number >= area.read_ahead_first + area.read_ahead_count || area.read_ahead_first == 0) {
+      std::size_t per_block = std::max<std::size_t>(1, kReadAheadBytes / len);
+      per_block = std::min<std::size_t>(per_block,
+                                        static_cast<std::size_t>(area.record_count - number) + 1);
+      area.read_ahead.resize(per_block * len);
+      area.read_ahead_first = 0;
+      area.read_ahead_count = 0;
+      std::size_t done = 0;
+      std::uint32_t rc = pf::ReadAt(area.file, RecordOffset(area, number), area.read_ahead.data(),
+                                    per_block * len, done);
+      if (rc != 0) {
+        SetError(static_cast<std::uint16_t>(rc), "File:  " + area.file_name + "  [GetDbfRecord]");
+        return false;
+      }
+      if (done < len) {
+        SetError(213, "File:  " + area.file_name + "  [GetDbfRecord]");
+        return false;
+      }
+      area.read_ahead_first = number;
+      area.read_ahead_count = static_cast<std::int32_t>(done / len);
+    }
+    std::memcpy(target,
+                area.read_ahead.data() + static_cast<std::size_t>(number - area.read_ahead_first) * len,
+                len);
+  } else {
+    std::size_t done = 0;
+    std::uint32_t rc = pf::ReadAt(area.file, RecordOffset(area, number), target, len, done);
+    if (rc != 0) {
+      SetError(static_cast<std::uint16_t>(rc), "File:  " + area.file_name + "  [GetDbfRecord]");
+      return false;
+    }
+    if (done < len) {
+      SetError(213, "File:  " + area.file_name + "  [GetDbfRecord]");
+      return false;
+    }
+  }
+  area.record.swap(area.scratch);
+  area.record_number = number;
+  TransformAfterRead(area, area.record.data(), 1);
+  return true;
+}
+
+bool PutDbfRecord(WorkArea& area, std::int32_t number) {
+  static const char* kOp = " [Replace/Append/PutDbfRecord]";
+  if (number < 1) {
+    SetError(212, InvalidRecordText(area, number, "[Replace/Append/PutDbfRecord]"));
+    return false;
+  }
+  const bool append = number > area.record_count;
+  if (append) {
+    number = area.record_count + 1;
+    if (!AppendAllowed(area, number)) return false;
+  }
+  const std::uint64_t offset = RecordOffset(area, number);
+  TransformForWrite(area, area.record.data(), 1);
+  std::size_t done = 0;
+  std::uint32_t rc = pf::WriteAt(area.file, offset, area.record.data(), area.record_length, done);
+  if (rc == 0 && done == area.record_length)
+    NoteFileWrite(area, offset, area.record.data(), area.record_length);
+  TransformAfterRead(area, area.record.data(), 1);
+  if (rc != 0 || done < area.record_length) {
+    SetError(WriteErrorCode(rc), "File:  " + area.file_name + kOp);
+    return false;
+  }
+  if (append) {
+    area.record_count = number;
+    area.record_number = number;
+    area.header_state = HeaderState::Appended;
+  } else if (area.header_state != HeaderState::Appended) {
+    area.header_state = HeaderState::Dirty;
+  }
+  return true;
+}
+
+bool PutDeleteFlag(WorkArea& area, std::int32_t number) {
+  if (number < 1) {
+    SetError(212, InvalidRecordText(area, number, "[DeleteRec/RecallRec]"));
+    return false;
+  }
+  // Beyond the end there is no record whose flag could change: the whole
+  // record is appended, as a record write would.
+  if (number > area.record_count) return PutDbfRecord(area, number);
+  const std::uint64_t offset = RecordOffset(area, number);
+  std::size_t done = 0;
+  std::uint32_t rc = pf::WriteAt(area.file, offset, area.record.data(), 1, done);
+  if (rc != 0 || done < 1) {
+    SetError(WriteErrorCode(rc), "File:  " + area.file_name + " [DeleteRec/RecallRec]");
+    return false;
+  }
+  NoteFileWrite(area, offset, area.record.data(), 1);
+  if (area.header_state != HeaderState::Appended) area.header_state = HeaderState::Dirty;
+  return true;
+}
+
+bool AppendDbfRecord(WorkArea& area) { return PutDbfRecord(area, area.record_count + 1); }
+
+bool WriteDbfHeader(WorkArea& area) {
+  int year = 0, month = 0, day = 0;
+  pf::LocalDate(year, month, day);
+  std::uint8_t* h = area.header.data();
+  std::size_t done = 0;
+  std::uint32_t rc = 0;
+  std::size_t count = 0;
+  if (area.version == 0x02) {
+    Put16(h + 1, static_cast<std::uint32_t>(std::min<std::int32_t>(area.record_count, 65535)));
+    h[3] = static_cast<std::uint8_t>(month);
+    h[4] = static_cast<std::uint8_t>(day);
+    h[5] = static_cast<std::uint8_t>(year - 1900);
+    count = 8;
+  } else {
+    std::uint8_t reserved[12];
+    if (pf::ReadAt(area.file, 16, reserved, 12, done) == 0 && done == 12)
+      std::memcpy(h + 16, reserved, 12);
+    h[1] = static_cast<std::uint8_t>(year - 1900);
+    h[2] = static_cast<std::uint8_t>(month);
+    h[3] = static_cast<std::uint8_t>(day);
+    Put32(h + 4, static_cast<std::uint32_t>(area.record_count));
+    count = 32;
+  }
+  rc = pf::WriteAt(area.file, 0, h, count, done);
+  if (rc != 0 || done < count) {
+    SetError(WriteErrorCode(rc), "File:  " + area.file_name + " [WriteDbfHeader]");
+    return false;
+  }
+  NoteFileWrite(area, 0, h, count);
+  area.update_date = DateDigits8(year, month, day);
+  return true;
+}
+
+bool CloseDbf(WorkArea& area) {
+  if (area.file == pf::kNoFile) {
+    ReleaseTable(area);
+    return true;
+  }
+  bool ok = true;
+  if (area.header_state == HeaderState::Dirty || area.header_state == HeaderState::Appended) {
+    bool write_eof = area.header_state == HeaderState::Appended;
+    bool took_lock = false;
+    if (write_eof && !OpenedDenyAll(area) && area.lock_kind != 2) {
+      // Another program may be appending right now: the end-of-file byte is
+      // written only under the table lock, at the end the file really has,
+      // so it cannot land on the deletion flag of someone else's new record.
+      for (int attempt = 0; attempt < 50 && !took_lock; ++attempt) {
+        took_lock = pf::LockRange(area.file, kTableLockOffset, 1) == 0;
+        if (!took_lock) pf::SleepMs(10);
+      }
+      if (!took_lock) write_eof = false;
+    }
+    if (!OpenedDenyAll(area) && (area.open_mode & pf::kAccessMask) != pf::kAccessRead) {
+      std::int64_t n = RecordsInFile(area);
+      if (n >= 0 && (took_lock || area.lock_kind == 2 || n > area.record_count))
+        area.record_count = static_cast<std::int32_t>(n);
+    }
+    ok = WriteDbfHeader(area);
+    if (ok && write_eof) {
+      const std::uint8_t eof = 0x1A;
+      const std::uint64_t at = RecordOffset(area, area.record_count + 1);
+      std::size_t done = 0;
+      std::uint32_t rc = pf::WriteAt(area.file, at, &eof, 1, done);
+      if (rc != 0 || done < 1) {
+        if (took_lock) pf::UnlockRange(area.file, kTableLockOffset, 1);
+        took_lock = false;
+        const std::string name = area.file_name;
+        ReleaseTable(area);
+        SetError(WriteErrorCode(rc), "File:  " + name + " [CloseDbf(" + name + ")]");
+        return false;
+      }
+    }
+    if (took_lock) pf::UnlockRange(area.file, kTableLockOffset, 1);
+  }
+  std::uint32_t rc = pf::CloseFile(area.file);
+  area.file = pf::kNoFile;
+  ReleaseTable(area);
+  if (rc != 0) {
+    SetError(static_cast<std::uint16_t>(rc),
+             "File:  " + area.file_name + " [CloseDbf(" + area.file_name + ")]");
+    return false;
+  }
+  return ok;
+}
+
+std::string MemoFileExtension(std::uint8_t version) {
+  return (version == 0xF5 || version == 0x30) ? "FPT" : "DBT";
+}
+
+bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t block_size,
+                    const std::string& operation) {
+  if (block_size == 0) block_size = DefaultMemoBlockSize;
+  std::vector<std::uint8_t> bytes;
+  if (version == 0x83) {
+    bytes.assign(513, 0);
+    Put32(bytes.data(), 1);
+    bytes[512] = 0x1A;
+  } else if (version == 0xF5) {
+    bytes.assign(512, 0);
+    Put32BE(bytes.data(), 511u / block_size + 1);
+    Put16BE(bytes.data() + 6, block_size);
+  } else {
+    bytes.assign(24, 0);
+    Put32(bytes.data(), 1);
+    std::string bare = WithoutExtension(std::string_view(name).substr(NameStart(name)));
+    for (std::size_t i = 0; i < 8 && i < bare.size(); ++i)
+      bytes[8 + i] = static_cast<std::uint8_t>(bare[i]);
+    bytes[18] = 0x02;
+    bytes[19] = 0x01;
+    Put16(bytes.data() + 20, block_size);
+  }
+  pf::FileHandle file = pf::kNoFile;
+  if (std::uint32_t rc = pf::CreateNewFile(name, kExclusiveOpenMode, file); rc != 0) {
+    SetError(static_cast<std::uint16_t>(rc), "Cannot create memo file " + name + " [" + operation + "]");
+    return false;
+  }
+  std::size_t done = 0;
+  std::uint32_t rc = pf::WriteAt(file, 0, bytes.data(), bytes.size(), done);
+  std::uint32_t close_rc = pf::CloseFile(file);
+  if (rc != 0 || done < bytes.size() || close_rc != 0) {
+    SetError(rc != 0 || done < bytes.size() ? WriteErrorCode(rc) : static_cast<std::uint16_t>(close_rc),
+             name + " [" + operation + "]");
+    return false;
+  }
+  return true;
+}
+
+bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
+               const std::vector<FieldSpec>& specs) {
+  static const char* kInvalid = "Invalid dBASE field definition [CreateDBF]";
+  if (field_count < 1 || field_count > 255 || static_cast<std::size_t>(field_count) > specs.size()) {
+    SetError(211, kInvalid);
+    return false;
+  }
+  bool memo = false;
+  const std::size_t header_length = static_cast<std::size_t>(field_count) * 32 + 33;
+  std::vector<std::uint8_t> header(header_length, 0);
+  std::uint32_t record_length = 1;
+  for (int i = 0; i < field_count; ++i) {
+    const FieldSpec& spec = specs[static_cast<std::size_t>(i)];
+    const char type = UpperAscii(spec.type);
+    std::string field_name = Upper(TrimBlanks(spec.name)).substr(0, 10);
+    int length = spec.length;
+    int decimals = 0;
+    bool valid = !field_name.empty();
+    switch (type) {
+      case 'C':
+        valid = valid && length >= 1 && length <= 255;
+        break;
+      case 'N':
+      case 'F':
+        valid = valid && length >= 1 && length <= 255 && spec.decimals >= 0 && spec.decimals <= 255;
+        decimals = spec.decimals;
+        break;
+      case 'L': length = 1; break;
+      case 'D': length = 8; break;
+      case 'M':
+      case 'B':
+      case 'G':
+      case 'P':
+        length = 10;
+        memo = true;
+        break;
+      default: valid = false;
+    }
+    if (!valid) {
+      SetError(211, kInvalid);
+      return false;
+    }
+    std::uint8_t* d = header.data() + 32 + static_cast<std::size_t>(i) * 32;
+    std::memcpy(d, field_name.data(), field_name.size());
+    d[11] = static_cast<std::uint8_t>(type);
+    d[16] = static_cast<std::uint8_t>(length);
+    d[17] = static_cast<std::uint8_t>(decimals);
+    record_length += static_cast<std::uint32_t>(length);
+  }
+  if (record_length > 65535) {
+    SetError(211, kInvalid);
+    return false;
+  }
+  header[header_length - 1] = 0x0D;
+  Put16(header.data() + 8, static_cast<std::uint32_t>(header_length));
+  Put16(header.data() + 10, record_length);
+  header[0] = memo ? DefaultTableVersion : 0x03;
+
+  const std::string name = WithDefaultExtension(TrimBlanks(given_name), "DBF");
+  pf::FileHandle file = pf::kNoFile;
+  std::uint32_t rc = pf::CreateNewFile(name, kExclusiveOpenMode, file);
+  std::size_t done = 0;
+  if (rc == 0) {
+    rc = pf::WriteAt(file, 0, header.data(), header.size(), done);
+    if (rc == 0 && done < header.size()) rc = 112;
+  }
+  if (rc != 0) {
+    if (file != pf::kNoFile) pf::CloseFile(file);
+    SetError(WriteErrorCode(rc), "Error writing " + name + ". [CreateDbf]");
+    return false;
+  }
+  ReleaseTable(area);
+  area.file = file;
+  area.file_name = name;
+  area.open_mode = kExclusiveOpenMode;
+  area.version = header[0];
+  std::memcpy(area.header.data(), header.data(), 32);
+  area.header_length = static_cast<std::uint16_t>(header_length);
+  area.record_length = static_cast<std::uint16_t>(record_length);
+  area.record_count = 0;
+  area.header_state = HeaderState::Appended;
+  if (!CloseDbf(area)) return false;
+  if (memo)
+    return CreateMemofile(WithoutExtension(name) + "." + MemoFileExtension(DefaultTableVersion),
+                          DefaultTableVersion, DefaultMemoBlockSize, "CreateDbf()");
+  return true;
+}
+
+bool CreateDBF(const std::string& name, const std::vector<FieldSpec>& fields) {
+  WorkArea area;
+  return CreateDBF(area, name, static_cast<int>(fields.size()), fields);
+}
+
+}  // namespace qd

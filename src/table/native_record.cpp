@@ -1,0 +1,284 @@
+// Raw record <-> native record. The native record starts with the deletion
+// byte (1 deleted, 0 active) and holds one slot per field: C a length-prefixed
+// text, D a length-prefixed display date, L one byte, M a 32-bit block number,
+// N/F a 32-bit integer (no decimals, up to 9 digits), a 64-bit integer (no
+// decimals, 10 digits or more) or a 64-bit float (with decimals).
+#include "table/native_record.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "foundation/dates.h"
+
+namespace qd {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\0'; }
+
+// Reads the integer part of right-aligned numeric text: blanks, an optional
+// sign, digits; anything else ends it. Values beyond 64 bits saturate.
+std::int64_t ReadInteger(const char* p, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n && IsBlank(p[i])) ++i;
+  bool negative = false;
+  if (i < n && (p[i] == '-' || p[i] == '+')) {
+    negative = p[i] == '-';
+    ++i;
+  }
+  std::uint64_t v = 0;
+  bool overflow = false;
+  for (; i < n && p[i] >= '0' && p[i] <= '9'; ++i) {
+    if (v > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) overflow = true;
+    else v = v * 10 + static_cast<std::uint64_t>(p[i] - '0');
+  }
+  constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  if (negative) {
+    if (overflow || v > kMax) return std::numeric_limits<std::int64_t>::min();
+    return -static_cast<std::int64_t>(v);
+  }
+  if (overflow || v > kMax) return std::numeric_limits<std::int64_t>::max();
+  return static_cast<std::int64_t>(v);
+}
+
+double ReadFloat(const char* p, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n && IsBlank(p[i])) ++i;
+  std::size_t e = n;
+  while (e > i && IsBlank(p[e - 1])) --e;
+  if (i < e && p[i] == '+') ++i;
+  double v = 0;
+  auto result = std::from_chars(p + i, p + e, v, std::chars_format::general);
+  if (result.ec != std::errc()) return 0;
+  return v;
+}
+
+std::int32_t ClampTo32(std::int64_t v) {
+  if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(v);
+}
+
+// Writes text right-aligned into a field of `width` bytes; text that does
+// not fit fills the field with asterisks.
+void PutRightAligned(std::uint8_t* field, std::size_t width, const char* text, std::size_t n) {
+  if (n > width) {
+    std::memset(field, '*', width);
+    return;
+  }
+  std::memset(field, ' ', width - n);
+  std::memcpy(field + (width - n), text, n);
+}
+
+void PutInteger(std::uint8_t* field, std::size_t width, std::int64_t v) {
+  char buffer[24];
+  auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+  PutRightAligned(field, width, buffer, static_cast<std::size_t>(r.ptr - buffer));
+}
+
+void PutFloat(std::uint8_t* field, std::size_t width, int decimals, double v) {
+  if (!std::isfinite(v)) {
+    std::memset(field, '*', width);
+    return;
+  }
+  if (v == 0) v = 0;  // no "-0.00"
+  char buffer[400];
+  auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, decimals);
+  if (r.ec != std::errc()) {
+    std::memset(field, '*', width);
+    return;
+  }
+  std::size_t n = static_cast<std::size_t>(r.ptr - buffer);
+  // A rounded negative zero ("-0.00") is stored as zero.
+  if (buffer[0] == '-' && std::strspn(buffer + 1, "0.") == n - 1) {
+    std::memmove(buffer, buffer + 1, n - 1);
+    --n;
+  }
+  PutRightAligned(field, width, buffer, n);
+}
+
+bool BlankDateText(const std::string& s) {
+  static const char* const kBlanks[] = {"        ",   "          ", "  /  /  ",   "  /  /    ",
+                                        "  -  -  ",   "  -  -    ", "  .  .  ",   "  .  .    ",
+                                        "    .  .  "};
+  if (s.empty()) return true;
+  for (const char* b : kBlanks)
+    if (s == b) return true;
+  return s.find_first_not_of(' ') == std::string::npos;
+}
+
+void FieldToNative(const FieldEntry& f, const std::uint8_t* raw, std::uint8_t* slot) {
+  const char* text = reinterpret_cast<const char*>(raw + f.offset);
+  switch (f.slot) {
+    case NativeSlot::Text:
+      slot[0] = f.length;
+      std::memcpy(slot + 1, text, f.length);
+      break;
+    case NativeSlot::Date: {
+      // Stored YYYYMMDD (blanks when empty) into the display pattern.
+      char stored[8];
+      std::memset(stored, ' ', 8);
+      std::memcpy(stored, text, f.length < 8 ? f.length : 8);
+      const char* y = CenturyOn ? stored : stored + 2;
+      const std::size_t yw = CenturyOn ? 4 : 2;
+      const char* m = stored + 4;
+      const char* d = stored + 6;
+      char* out = reinterpret_cast<char*>(slot + 1);
+      std::size_t n = 0;
+      auto put = [&](const char* p, std::size_t w) {
+        std::memcpy(out + n, p, w);
+        n += w;
+      };
+      auto sep = [&](char c) { out[n++] = c; };
+      switch (DateFormat) {
+        case 0: put(m, 2); sep('/'); put(d, 2); sep('/'); put(y, yw); break;
+        case 1: put(y, yw); sep('.'); put(m, 2); sep('.'); put(d, 2); break;
+        case 2: put(d, 2); sep('/'); put(m, 2); sep('/'); put(y, yw); break;
+        case 3: put(d, 2); sep('-'); put(m, 2); sep('-'); put(y, yw); break;
+        default: put(d, 2); sep('.'); put(m, 2); sep('.'); put(y, yw); break;
+      }
+      slot[0] = static_cast<std::uint8_t>(n);
+      break;
+    }
+    case NativeSlot::Logical: {
+      const char c = text[0];
+      slot[0] = (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? 1 : 0;
+      break;
+    }
+    case NativeSlot::Memo:
+    case NativeSlot::Int32: {
+      const std::int32_t v = ClampTo32(ReadInteger(text, f.length));
+      std::memcpy(slot, &v, 4);
+      break;
+    }
+    case NativeSlot::Int64: {
+      const std::int64_t v = ReadInteger(text, f.length);
+      std::memcpy(slot, &v, 8);
+      break;
+    }
+    case NativeSlot::Double: {
+      const double v = ReadFloat(text, f.length);
+      std::memcpy(slot, &v, 8);
+      break;
+    }
+  }
+}
+
+// A numeric field keeps its stored text while the slot still holds the value
+// that text reads as: values a slot cannot carry exactly (20-digit integers,
+// more digits than a double holds) then survive a rewrite unchanged. An
+// overflowed field ("***") is always rewritten.
+bool KeepsStoredText(const char* text, std::size_t n) {
+  return std::memchr(text, '*', n) == nullptr;
+}
+
+void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* raw) {
+  std::uint8_t* field = raw + f.offset;
+  const char* text = reinterpret_cast<const char*>(field);
+  switch (f.slot) {
+    case NativeSlot::Text: {
+      std::size_t n = slot[0] < f.length ? slot[0] : f.length;
+      std::memcpy(field, slot + 1, n);
+      std::memset(field + n, ' ', f.length - n);
+      break;
+    }
+    case NativeSlot::Date: {
+      std::size_t n = slot[0] < 10 ? slot[0] : 10;
+      std::string display(reinterpret_cast<const char*>(slot + 1), n);
+      // Every text is checked and normalised; an impossible one stores the
+      // empty date.
+      std::string stored = BlankDateText(display) ? std::string(8, ' ') : DateToDtos(display);
+      if (stored.size() != 8) stored = std::string(8, ' ');
+      std::size_t w = f.length;
+      std::memset(field, ' ', w);
+      std::memcpy(field, stored.data(), w < 8 ? w : 8);
+      break;
+    }
+    case NativeSlot::Logical:
+      field[0] = slot[0] ? 'T' : 'F';
+      if (f.length > 1) std::memset(field + 1, ' ', f.length - 1u);
+      break;
+    case NativeSlot::Memo:
+    case NativeSlot::Int32: {
+      std::int32_t v;
+      std::memcpy(&v, slot, 4);
+      if (KeepsStoredText(text, f.length) && ClampTo32(ReadInteger(text, f.length)) == v) break;
+      PutInteger(field, f.length, v);
+      break;
+    }
+    case NativeSlot::Int64: {
+      std::int64_t v;
+      std::memcpy(&v, slot, 8);
+      if (KeepsStoredText(text, f.length) && ReadInteger(text, f.length) == v) break;
+      PutInteger(field, f.length, v);
+      break;
+    }
+    case NativeSlot::Double: {
+      double v;
+      std::memcpy(&v, slot, 8);
+      if (KeepsStoredText(text, f.length) && ReadFloat(text, f.length) == v) break;
+      PutFloat(field, f.length, f.decimals, v);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+std::uint32_t ComputeNativeLayout(WorkArea& area) {
+  std::uint32_t offset = 1;
+  for (FieldEntry& f : area.fields) {
+    std::uint32_t size = 0;
+    switch (f.type) {
+      case 'C': f.slot = NativeSlot::Text; size = 1u + f.length; break;
+      case 'D': f.slot = NativeSlot::Date; size = 11; break;
+      case 'L': f.slot = NativeSlot::Logical; size = 1; break;
+      case 'M': f.slot = NativeSlot::Memo; size = 4; break;
+      default:  // N, F
+        if (f.decimals > 0) {
+          f.slot = NativeSlot::Double;
+          size = 8;
+        } else if (f.length >= 10) {
+          f.slot = NativeSlot::Int64;
+          size = 8;
+        } else {
+          f.slot = NativeSlot::Int32;
+          size = 4;
+        }
+        break;
+    }
+    f.native_offset = static_cast<std::uint16_t>(offset);
+    f.native_size = static_cast<std::uint16_t>(size);
+    offset += size;
+  }
+  return offset;
+}
+
+void ConvertRecordToNative(WorkArea& area) {
+  if (area.native == nullptr || area.record.empty()) return;
+  const std::uint8_t* raw = area.record.data();
+  std::uint8_t* native = area.native;
+  native[0] = raw[0] == '*' ? 1 : 0;
+  for (const FieldEntry& f : area.fields) FieldToNative(f, raw, native + f.native_offset);
+}
+
+void ConvertNativeToRecord(WorkArea& area) {
+  if (area.native == nullptr || area.record.empty()) return;
+  std::uint8_t* raw = area.record.data();
+  const std::uint8_t* native = area.native;
+  raw[0] = native[0] ? '*' : ' ';
+  for (const FieldEntry& f : area.fields) {
+    if (f.length == 0) continue;
+    NativeToField(f, native + f.native_offset, raw);
+  }
+}
+
+void ClearAreaRecord(WorkArea& area) {
+  if (area.record.empty()) return;
+  std::memset(area.record.data(), ' ', area.record.size());
+  ConvertRecordToNative(area);
+}
+
+}  // namespace qd
