@@ -16,6 +16,14 @@
 namespace qd::platform {
 namespace {
 
+// A path with '/' separators, whichever the platform returned.
+std::string Slashes(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
 class FilesTest : public testing::ScratchDirTest {
  protected:
   std::vector<std::string> Names(const std::string& pattern, std::uint32_t expected_code = 0) {
@@ -115,8 +123,10 @@ TEST_F(FilesTest, NamesMatchIgnoringCaseAndEitherSeparator) {
     CloseFile(file);
     EXPECT_TRUE(FileExists(Path(name)));
   }
+#ifndef _WIN32
   EXPECT_EQ(ResolvePath(Path("DATA\\MOVIE.DBF")), Path("data/movie.dbf"));
-  EXPECT_EQ(ResolvePath(Path("DATA/NONE.DBF")), Path("DATA/NONE.DBF"));
+#endif
+  EXPECT_EQ(Slashes(ResolvePath(Path("DATA/NONE.DBF"))), Path("DATA/NONE.DBF"));
   int year = 0, month = 0, day = 0;
   EXPECT_EQ(FileDate(Path("DATA/MOVIE.DBF"), year, month, day), 0u);
   EXPECT_GT(year, 2000);
@@ -194,7 +204,7 @@ TEST_F(FilesTest, UniqueTemporaryFilesAreCreatedEmpty) {
   std::string temp;
   ASSERT_EQ(TempDirectory(temp), 0u);
   ASSERT_FALSE(temp.empty());
-  EXPECT_EQ(temp.back(), '/');
+  EXPECT_TRUE(temp.back() == '/' || temp.back() == '\\');
   EXPECT_TRUE(DirectoryExists(temp));
 
   std::string first, second;
@@ -213,15 +223,15 @@ TEST_F(FilesTest, UniqueTemporaryFilesAreCreatedEmpty) {
 }
 
 TEST_F(FilesTest, PathForms) {
-  EXPECT_EQ(FullPathName(Path("a/./b/../c.dbf")), Path("a/c.dbf"));
-  EXPECT_EQ(FullPathName(Path("a\\b.dbf")), Path("a/b.dbf"));
-  EXPECT_EQ(ShortPathName(Path("some/long name.dbf")), Path("some/long name.dbf"));
+  EXPECT_EQ(Slashes(FullPathName(Path("a/./b/../c.dbf"))), Path("a/c.dbf"));
+  EXPECT_EQ(Slashes(FullPathName(Path("a\\b.dbf"))), Path("a/b.dbf"));
   std::uint64_t free_bytes = 0;
   EXPECT_EQ(DiskFreeBytes(dir_.generic_string(), free_bytes), 0u);
   EXPECT_GT(free_bytes, 0u);
   EXPECT_EQ(DiskFreeBytes("", free_bytes), 0u);
   EXPECT_EQ(DiskFreeBytes(Path("MISSING/"), free_bytes), 3u);
 #ifndef _WIN32
+  EXPECT_EQ(ShortPathName(Path("some/long name.dbf")), Path("some/long name.dbf"));
   const std::filesystem::path saved = std::filesystem::current_path();
   std::filesystem::current_path(dir_);
   const std::string here = std::filesystem::current_path().generic_string();
