@@ -1,0 +1,115 @@
+// Shared by the locking, update and search tests: a scratch directory with
+// tables made for each test, raw file access for checking what is stored,
+// and running the child program as further real processes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "foundation/dates.h"
+#include "foundation/errors.h"
+#include "platform/platform.h"
+#include "table/record_updates.h"
+#include "table/work_areas.h"
+
+namespace qd::lock_testing {
+
+// Scratch directory per test; errors are recorded, not dispatched; every
+// work area is closed afterwards.
+class TableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitErrorUnit();
+    ImmediateDispatch = false;
+    AnsiTables = true;
+    DateFormat = 0;
+    CenturyOn = false;
+    Select(1);
+    std::string temp;
+    ASSERT_EQ(platform::TempDirectory(temp), 0u);
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::filesystem::path(temp) /
+           (std::string("qdlock_") + info->test_suite_name() + "_" + info->name() + "_" +
+            std::to_string(platform::TickCount()));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    ImmediateDispatch = false;
+    RaiseExceptions = false;
+    CloseEveryWorkArea();
+    IndexHooks = IndexHookTable{};
+    MemoHooks = MemoHookTable{};
+    AnsiTables = false;
+    OpenModeOverride = -1;
+    InitErrorUnit();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::string Path(const std::string& name) const { return dir_.generic_string() + "/" + name; }
+
+  std::vector<std::uint8_t> FileBytes(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // Opens `name` in the current work area (shared unless `exclusive`) and
+  // checks that it worked.
+  void Open(const std::string& name, bool exclusive = false) {
+    Use(Path(name) + (exclusive ? " EXCLUSIVE" : ""), nullptr, 0);
+    ASSERT_EQ(ErrorCode, 0) << ErrorText;
+    ASSERT_NE(CurrentWorkArea(), nullptr);
+  }
+
+  // Stores text into field n (C fields) of the native record.
+  static void SetText(int n, const std::string& text) {
+    std::uint8_t* slot = FieldAddress(n);
+    slot[0] = static_cast<std::uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), slot + 1);
+  }
+
+  // Creates `name` with fields NAME C(10) and AMOUNT N(5,0) holding one
+  // record per text (AMOUNT = its position), then closes it. Leaves the
+  // current work area empty.
+  void CreateNamesTable(const std::string& name, const std::vector<std::string>& names) {
+    ASSERT_TRUE(CreateDBF(Path(name), {{"NAME", 'C', 10, 0}, {"AMOUNT", 'N', 5, 0}}));
+    Open(name, true);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      ClearRecord();
+      SetText(1, names[i]);
+      const std::int32_t amount = static_cast<std::int32_t>(i + 1);
+      std::memcpy(FieldAddress(2), &amount, 4);
+      Append();
+      ASSERT_EQ(ErrorCode, 0) << ErrorText;
+    }
+    Close();
+  }
+
+  std::filesystem::path dir_;
+};
+
+// Path of the child program that plays the other programs sharing a table.
+inline std::string ChildProgram() { return QD_LOCK_CHILD; }
+
+// Runs the child with the arguments; its first argument is the result file,
+// whose text is returned.
+inline std::string RunChild(const std::string& result_file, const std::string& arguments) {
+  std::filesystem::remove(result_file);
+  const std::string command =
+      "\"" + ChildProgram() + "\" \"" + result_file + "\" " + arguments;
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(status, 0) << command;
+  std::ifstream in(result_file);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace qd::lock_testing
