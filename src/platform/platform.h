@@ -92,8 +92,9 @@ struct DirEntry {
   int year = 0, month = 0, day = 0;  // local date of last write
 };
 // Entries of the pattern's directory whose names match its last component
-// ('*' and '?' wildcards, case-insensitive). Code 0 and an empty list when
-// nothing matches; 3 when the directory does not exist.
+// ('*' and '?' wildcards, case-insensitive; "*.*" matches every name; '.'
+// and '..' are never listed). Code 0 and an empty list when nothing
+// matches; 3 when the directory does not exist.
 std::uint32_t FindFiles(const std::string& pattern, std::vector<DirEntry>& out);
 // Last-write date of a file (local time).
 std::uint32_t FileDate(const std::string& path, int& year, int& month, int& day);
