@@ -1,0 +1,77 @@
+// The Windows host: message boxes owned by the window holding the mouse
+// capture, the message pump, termination requests, the screen size and the
+// user's regional settings.
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/win32/win32_internal.h"
+
+namespace qd::platform {
+
+namespace {
+
+std::string LocaleText(LCTYPE item, const std::string& fallback) {
+  char buffer[96] = {};
+  const int length = GetLocaleInfoA(LOCALE_USER_DEFAULT, item, buffer, sizeof buffer);
+  if (length <= 1) return fallback;  // the count includes the terminating zero
+  return std::string(buffer, static_cast<std::size_t>(length - 1));
+}
+
+char LocaleChar(LCTYPE item, char fallback) {
+  const std::string text = LocaleText(item, std::string(1, fallback));
+  return text.size() == 1 ? text[0] : fallback;
+}
+
+class WindowsHost final : public Host {
+ public:
+  WindowsHost() {
+    RegionalSettings& regional = Regional();
+    regional.short_date_pattern = LocaleText(LOCALE_SSHORTDATE, regional.short_date_pattern);
+    regional.date_separator = LocaleChar(LOCALE_SDATE, regional.date_separator);
+    regional.decimal_separator = LocaleChar(LOCALE_SDECIMAL, regional.decimal_separator);
+    regional.thousands_separator = LocaleChar(LOCALE_STHOUSAND, regional.thousands_separator);
+  }
+
+  int ShowMessageBox(const std::string& text, const std::string& caption, int style) override {
+    const int answer = MessageBoxA(GetCapture(), text.c_str(), caption.c_str(),
+                                   static_cast<UINT>(style));
+    if (answer > 0) return answer;
+    // No box could be shown (no desktop, as in a service or a headless run):
+    // the text still reaches whoever watches the process.
+    std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+    return kIdOk;
+  }
+
+  void ProcessMessages() override {
+    MSG message{};
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        // Leave the quit request for the host's own message loop.
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+
+  void RequestTerminate() override { PostQuitMessage(0); }
+
+  int ScreenWidth() override {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    return width > 0 ? width : Host::ScreenWidth();
+  }
+
+  int ScreenHeight() override {
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    return height > 0 ? height : Host::ScreenHeight();
+  }
+};
+
+}  // namespace
+
+Host* CreateDefaultHost() { return new WindowsHost(); }
+
+}  // namespace qd::platform
