@@ -123,8 +123,8 @@ class ExprTest : public ::testing::Test {
           {"START", 'D', 8},
           {"ACTIVE", 'L', 1},
           {"AGE", 'N', 3}},
-         {"Smith     John      4800.5019990315        T 42",
-          "Jones     Mary         12.50               F   "});
+         {"Smith     John       4800.501999031519980101T 42",
+          "Jones     Mary         12.50                F   "});
     GoTop();
   }
 
