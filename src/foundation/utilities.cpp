@@ -18,6 +18,9 @@ constexpr int kMaxText = 255;
 constexpr std::int32_t kUnknownFreeKB = std::numeric_limits<std::int32_t>::max();
 constexpr std::uint32_t kNoMoreFiles = 18;
 constexpr std::uint32_t kFileNotFound = 2;
+constexpr std::uint32_t kHandleDiskFull = 39;
+constexpr std::uint32_t kDiskFull = 112;
+constexpr std::uint32_t kDiskWriteError = 101;
 
 bool IsControlOrBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -264,7 +267,9 @@ std::string UniqueFilename() {
 }
 
 void FlushFile(platform::FileHandle file) {
-  const std::uint32_t code = platform::FlushFile(file);
+  std::uint32_t code = platform::FlushFile(file);
+  // Data that could not reach a full disk reads as the write error users know.
+  if (code == kHandleDiskFull || code == kDiskFull) code = kDiskWriteError;
   if (code != 0) SetError(AsErrorCode(code), "Unable to flush file [FlushFile]");
 }
 
