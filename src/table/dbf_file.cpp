@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "foundation/errors.h"
+#include "table/locking.h"
 #include "table/table_text.h"
 #include "table/work_areas.h"
 
@@ -446,22 +447,20 @@ bool CloseDbf(WorkArea& area) {
     return true;
   }
   bool ok = true;
+  TableLockSection section = TableLockSection::NotNeeded;
   if (area.header_state == HeaderState::Dirty || area.header_state == HeaderState::Appended) {
     bool write_eof = area.header_state == HeaderState::Appended;
-    bool took_lock = false;
-    if (write_eof && !OpenedDenyAll(area) && area.lock_kind != 2) {
-      // Another program may be appending right now: the end-of-file byte is
-      // written only under the table lock, at the end the file really has,
-      // so it cannot land on the deletion flag of someone else's new record.
-      for (int attempt = 0; attempt < 50 && !took_lock; ++attempt) {
-        took_lock = pf::LockRange(area.file, kTableLockOffset, 1) == 0;
-        if (!took_lock) pf::SleepMs(10);
-      }
-      if (!took_lock) write_eof = false;
-    }
-    if (!OpenedDenyAll(area) && (area.open_mode & pf::kAccessMask) != pf::kAccessRead) {
+    const bool shared_writer = !OpenedDenyAll(area) && !area.exclusive &&
+                               (area.open_mode & pf::kAccessMask) != pf::kAccessRead;
+    // Another program may be appending right now: the header count and the
+    // end-of-file byte are written under the table lock, at the end the file
+    // really has, so the byte cannot land on the deletion flag of someone
+    // else's new record.
+    if (shared_writer && write_eof) section = EnterTableLockSection(area);
+    if (section == TableLockSection::Unavailable) write_eof = false;
+    if (shared_writer) {
       std::int64_t n = RecordsInFile(area);
-      if (n >= 0 && (took_lock || area.lock_kind == 2 || n > area.record_count))
+      if (n >= 0 && (section != TableLockSection::Unavailable || n > area.record_count))
         area.record_count = static_cast<std::int32_t>(n);
     }
     ok = WriteDbfHeader(area);
@@ -471,15 +470,14 @@ bool CloseDbf(WorkArea& area) {
       std::size_t done = 0;
       std::uint32_t rc = pf::WriteAt(area.file, at, &eof, 1, done);
       if (rc != 0 || done < 1) {
-        if (took_lock) pf::UnlockRange(area.file, kTableLockOffset, 1);
-        took_lock = false;
+        LeaveTableLockSection(area, section);
         const std::string name = area.file_name;
         ReleaseTable(area);
         SetError(WriteErrorCode(rc), "File:  " + name + " [CloseDbf(" + name + ")]");
         return false;
       }
     }
-    if (took_lock) pf::UnlockRange(area.file, kTableLockOffset, 1);
+    LeaveTableLockSection(area, section);
   }
   std::uint32_t rc = pf::CloseFile(area.file);
   area.file = pf::kNoFile;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "foundation/dates.h"
 
@@ -92,7 +93,8 @@ void PutFloat(std::uint8_t* field, std::size_t width, int decimals, double v) {
   }
   std::size_t n = static_cast<std::size_t>(r.ptr - buffer);
   // A rounded negative zero ("-0.00") is stored as zero.
-  if (buffer[0] == '-' && std::strspn(buffer + 1, "0.") == n - 1) {
+  if (buffer[0] == '-' && std::string_view(buffer + 1, n - 1).find_first_not_of("0.") ==
+                              std::string_view::npos) {
     std::memmove(buffer, buffer + 1, n - 1);
     --n;
   }

@@ -1,0 +1,193 @@
+// The native record: slot layout for every field type, conversions both
+// ways for every date format, overflowing numbers, impossible dates, wide
+// integers that need 64 bits, and values kept unchanged through a rewrite.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "table/record_updates.h"
+#include "table_test_support.h"
+
+namespace qd::table_test {
+namespace {
+
+class NativeRecordTest : public TableTest {
+ protected:
+  // Opens a one-record table with the given fields and raw record text.
+  void OpenWith(const std::vector<RawField>& fields, const std::string& record) {
+    WriteAll(Path("n.dbf"), BuildDbf(0x03, fields, {record}));
+    Use(Path("n") + " exclusive", nullptr, 0);
+    ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  }
+  std::string Raw() {
+    const WorkArea* a = CurrentWorkArea();
+    return std::string(a->record.begin(), a->record.end());
+  }
+  std::string SlotText(int field) {
+    const std::uint8_t* p = FieldAddress(field);
+    return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+  }
+  // Sets a text slot's length byte to the text's length, copying only what
+  // the slot holds.
+  void SetSlotText(int field, const std::string& text) {
+    std::uint8_t* p = FieldAddress(field);
+    const std::size_t room = CurrentWorkArea()->fields[field - 1].native_size - 1u;
+    p[0] = static_cast<std::uint8_t>(text.size());
+    std::memcpy(p + 1, text.data(), std::min(room, text.size()));
+  }
+  template <typename T>
+  T Slot(int field) {
+    T v;
+    std::memcpy(&v, FieldAddress(field), sizeof v);
+    return v;
+  }
+  template <typename T>
+  void SetSlot(int field, T v) {
+    std::memcpy(FieldAddress(field), &v, sizeof v);
+  }
+};
+
+TEST_F(NativeRecordTest, LayoutAndReadingEveryType) {
+  OpenWith({{"C", 'C', 10}, {"I", 'N', 5}, {"P", 'N', 8, 2}, {"D", 'D', 8}, {"L", 'L', 1},
+            {"M", 'M', 10}, {"W", 'N', 12}, {"F", 'F', 9}},
+           std::string("*") + "hello     " + "-1234" + " 1234.56" + "19991231" + "y" +
+               "        42" + " 12345678901" + "       -7");
+  EXPECT_EQ(CurrentWorkArea()->native_size, 40 + 8 + 4);
+  EXPECT_EQ(FieldAddress(7) - FieldAddress(0), 40);
+  EXPECT_EQ(FieldAddress(8) - FieldAddress(0), 48);
+  EXPECT_EQ(*FieldAddress(0), 1);
+  EXPECT_EQ(SlotText(1), "hello     ");
+  EXPECT_EQ(Slot<std::int32_t>(2), -1234);
+  EXPECT_DOUBLE_EQ(Slot<double>(3), 1234.56);
+  EXPECT_EQ(SlotText(4), "12/31/99");
+  EXPECT_EQ(*FieldAddress(5), 1);
+  EXPECT_EQ(Slot<std::int32_t>(6), 42);
+  EXPECT_EQ(Slot<std::int64_t>(7), 12345678901LL);
+  EXPECT_EQ(Slot<std::int32_t>(8), -7);
+}
+
+TEST_F(NativeRecordTest, OddTextReadsSafely) {
+  OpenWith({{"I", 'N', 5}, {"P", 'N', 6, 2}, {"L", 'L', 1}, {"M", 'M', 10}},
+           "  *****  abc x          ");
+  EXPECT_EQ(Slot<std::int32_t>(1), 0);
+  EXPECT_DOUBLE_EQ(Slot<double>(2), 0);
+  EXPECT_EQ(*FieldAddress(3), 0);
+  EXPECT_EQ(Slot<std::int32_t>(4), 0);
+  EXPECT_EQ(*FieldAddress(0), 0);
+}
+
+TEST_F(NativeRecordTest, DateDisplayFormats) {
+  OpenWith({{"D", 'D', 8}, {"E", 'D', 8}}, " 20240305        ");
+  const struct {
+    std::uint8_t format;
+    bool century;
+    const char* date;
+    const char* blank;
+  } cases[] = {
+      {0, false, "03/05/24", "  /  /  "},     {0, true, "03/05/2024", "  /  /    "},
+      {1, false, "24.03.05", "  .  .  "},     {1, true, "2024.03.05", "    .  .  "},
+      {2, false, "05/03/24", "  /  /  "},     {3, true, "05-03-2024", "  -  -    "},
+      {4, false, "05.03.24", "  .  .  "},     {8, true, "05.03.2024", "  .  .    "},
+  };
+  for (const auto& c : cases) {
+    DateFormat = c.format;
+    CenturyOn = c.century;
+    RecordToNative();
+    EXPECT_EQ(SlotText(1), c.date) << int(c.format);
+    EXPECT_EQ(SlotText(2), c.blank) << int(c.format);
+    // And back: the display text gives the stored digits again.
+    NativeToRecord();
+    EXPECT_EQ(Raw(), " 20240305        ") << int(c.format);
+  }
+}
+
+TEST_F(NativeRecordTest, WritingDatesChecksEveryText) {
+  OpenWith({{"D", 'D', 8}, {"X", 'C', 1}}, " 20240305Z");
+  DateFormat = 0;
+  CenturyOn = false;
+  const struct {
+    const char* text;
+    const char* stored;
+  } cases[] = {
+      {"13/45/99", "        "}, {"02/30/99", "        "}, {"1/5/99", "19990105"},
+      {"12/31/99", "19991231"}, {"", "        "},         {"  /  /  ", "        "},
+      {"garbage", "        "},  {"02/29/96", "19960229"},
+  };
+  for (const auto& c : cases) {
+    SetSlotText(1, c.text);
+    NativeToRecord();
+    EXPECT_EQ(Raw(), std::string(" ") + c.stored + "Z") << c.text;
+  }
+  DateFormat = 2;
+  SetSlotText(1, "31/12/99");
+  NativeToRecord();
+  EXPECT_EQ(Raw(), " 19991231Z");
+}
+
+TEST_F(NativeRecordTest, WritingEveryTypeStaysInsideItsField) {
+  OpenWith({{"A", 'C', 1}, {"C", 'C', 4}, {"B", 'C', 1}, {"I", 'N', 5}, {"E", 'C', 1},
+            {"P", 'N', 7, 2}, {"G", 'C', 1}, {"L", 'L', 1}, {"M", 'M', 10}, {"H", 'C', 1}},
+           " |abcd|    1|   1.00|T         3|");
+  *FieldAddress(0) = 1;
+  SetSlotText(2, "toolongtext");
+  SetSlot<std::int32_t>(4, 123456);
+  SetSlot<double>(6, -2.345);
+  *FieldAddress(8) = 0;
+  SetSlot<std::int32_t>(9, 1234);
+  NativeToRecord();
+  EXPECT_EQ(Raw(), "*|tool|*****|  -2.35|F      1234|");
+  SetSlotText(2, "x");
+  SetSlot<std::int32_t>(4, -9999);
+  SetSlot<double>(6, 12345.678);
+  NativeToRecord();
+  EXPECT_EQ(Raw(), "*|x   |-9999|*******|F      1234|");
+  SetSlot<double>(6, -0.001);
+  SetSlot<double>(6, std::numeric_limits<double>::infinity());
+  NativeToRecord();
+  EXPECT_EQ(Raw().substr(13, 7), "*******");
+  SetSlot<double>(6, -0.001);
+  NativeToRecord();
+  EXPECT_EQ(Raw().substr(13, 7), "   0.00");
+}
+
+TEST_F(NativeRecordTest, WideIntegersUseSixtyFourBitsAndSurviveRewrites) {
+  OpenWith({{"N9", 'N', 9}, {"N10", 'N', 10}, {"N20", 'N', 20}, {"F20", 'F', 20, 2}},
+           std::string(" ") + "-99999999" + "9999999999" + "99999999999999999999" +
+               "  123456789012345.67");
+  WorkArea* area = CurrentWorkArea();
+  EXPECT_EQ(area->fields[0].native_size, 4);
+  EXPECT_EQ(area->fields[1].native_size, 8);
+  EXPECT_EQ(Slot<std::int32_t>(1), -99999999);
+  EXPECT_EQ(Slot<std::int64_t>(2), 9999999999LL);
+  EXPECT_EQ(Slot<std::int64_t>(3), std::numeric_limits<std::int64_t>::max());
+  const std::string before = Raw();
+  NativeToRecord();  // rewriting unchanged values changes nothing
+  EXPECT_EQ(Raw(), before);
+  Go(1);
+  Replace();
+  Close();
+  Use(Path("n") + " exclusive", nullptr, 0);
+  EXPECT_EQ(Raw(), before);
+  // A changed value is written from the slot.
+  SetSlot<std::int64_t>(3, -1234567890123456789LL);
+  SetSlot<double>(4, 0.5);
+  NativeToRecord();
+  EXPECT_EQ(Raw(), std::string(" ") + "-99999999" + "9999999999" + "-1234567890123456789" +
+                      "                0.50");
+}
+
+TEST_F(NativeRecordTest, ClearRecordBlanksBothBuffers) {
+  OpenWith({{"C", 'C', 3}, {"N", 'N', 4}, {"D", 'D', 8}}, "*abc  12 20240101");
+  ClearRecord();
+  EXPECT_EQ(Raw(), std::string(16, ' '));
+  EXPECT_EQ(*FieldAddress(0), 0);
+  EXPECT_EQ(SlotText(1), "   ");
+  EXPECT_EQ(Slot<std::int32_t>(2), 0);
+  EXPECT_EQ(SlotText(3), "  /  /  ");
+  // A blank numeric field stays blank when written back with value 0.
+  NativeToRecord();
+  EXPECT_EQ(Raw(), std::string(16, ' '));
+}
+
+}  // namespace
+}  // namespace qd::table_test

@@ -1,0 +1,229 @@
+// Work areas: selection, Use with its option words and buffer checks, alias
+// clashes, field access, the production flag, reopening, and the memo hooks
+// that Use and Close call.
+#include <cstring>
+
+#include "platform/platform.h"
+#include "table_test_support.h"
+
+namespace qd::table_test {
+namespace {
+
+class WorkAreaTest : public TableTest {
+ protected:
+  void MakePeople(const std::string& name = "people.dbf") {
+    ASSERT_TRUE(CreateDBF(Path(name), {{"NAME", 'C', 10, 0},
+                                       {"QTY", 'N', 5, 0},
+                                       {"PRICE", 'N', 8, 2},
+                                       {"BORN", 'D', 8, 0},
+                                       {"OK", 'L', 1, 0},
+                                       {"NOTES", 'M', 10, 0}}));
+  }
+};
+
+TEST_F(WorkAreaTest, SelectRules) {
+  MakePeople();
+  Select(34);
+  ExpectError(220);
+  EXPECT_EQ(ErrorText, "Invalid workarea selected = [Select(34)]");
+  EXPECT_EQ(Selected(), 1);
+  Select(33);
+  EXPECT_EQ(Selected(), 33);
+  for (int i = 1; i <= 33; ++i) {
+    Select(i);
+    Use(Path("people") + " alias A" + std::to_string(i), nullptr, 0);
+    ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  }
+  Select(7);
+  Select(0);
+  ExpectError(220);
+  EXPECT_EQ(ErrorText, "No free workarea available [Select(0)]");
+  EXPECT_EQ(Selected(), 7);
+  Select(5);
+  Close();
+  Select(9);
+  Select(0);
+  EXPECT_EQ(Selected(), 5);
+  EXPECT_EQ(Alias(), "");
+  CloseAll();
+  EXPECT_EQ(Selected(), 1);
+  for (int i = 1; i <= 33; ++i) EXPECT_EQ(WorkAreas[i], nullptr);
+}
+
+TEST_F(WorkAreaTest, OptionWordsAndAliases) {
+  MakePeople();
+  Use(Path("people") + " alias staff exclusive", nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  WorkArea* area = CurrentWorkArea();
+  ASSERT_NE(area, nullptr);
+  EXPECT_EQ(Alias(), "STAFF");
+  EXPECT_TRUE(area->exclusive);
+  EXPECT_EQ(area->open_mode, kExclusiveOpenMode);
+  EXPECT_EQ(area->file_name.substr(area->file_name.size() - 10), "PEOPLE.DBF");
+  // Exclusive use really keeps others out.
+  Select(2);
+  Use(Path("people"), nullptr, 0);
+  ExpectError(32);
+  EXPECT_EQ(CurrentWorkArea(), nullptr);
+  Select(1);
+  Close();
+
+  Use(Path("people"), nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0);
+  EXPECT_EQ(Alias(), "PEOPLE");
+  EXPECT_FALSE(CurrentWorkArea()->exclusive);
+  Select(2);
+  Use(Path("people"), nullptr, 0);
+  ExpectError(220);
+  EXPECT_EQ(ErrorText, "Alias name \"PEOPLE\" already in use. [USE]");
+  EXPECT_EQ(CurrentWorkArea(), nullptr);
+  Use(Path("people") + " ALIAS other", nullptr, 0);
+  EXPECT_EQ(ErrorCode, 0);
+  EXPECT_EQ(Alias(), "OTHER");
+  Use("", nullptr, 0);  // only closes
+  EXPECT_EQ(CurrentWorkArea(), nullptr);
+
+  // EXCLUSIVE glued to a letter, digit, backslash or underscore is part of
+  // the name.
+  MakePeople("people exclusive1.dbf");
+  Use(Path("people") + " exclusive1", nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  EXPECT_FALSE(CurrentWorkArea()->exclusive);
+  Close();
+  Use(Path("people") + " exclusive_", nullptr, 0);
+  EXPECT_EQ(ErrorCode, 2);
+  ErrorCode = 0;
+
+  Use("mem LINKED LIST", nullptr, 0);
+  ExpectError(1101);
+  Use("x virtual file", nullptr, 0);
+  ExpectError(1101);
+}
+
+TEST_F(WorkAreaTest, NativeBufferChecks) {
+  MakePeople();
+  std::uint8_t buffer[64];
+  Use(Path("people"), buffer, 0);
+  ExpectError(220);
+  Use(Path("people"), nullptr, 40);
+  ExpectError(220);
+  Use(Path("people"), buffer, 41);
+  ExpectError(266);
+  EXPECT_NE(ErrorText.find("Record Size=40, Buffer Size=41"), std::string::npos);
+  EXPECT_EQ(CurrentWorkArea(), nullptr);
+  // The file was released again: an exclusive open succeeds.
+  Use(Path("people") + " exclusive", buffer, 40);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  EXPECT_EQ(FieldAddress(0), buffer);
+  EXPECT_EQ(FieldAddress(1), buffer + 1);
+  EXPECT_EQ(FieldAddress(2), buffer + 12);
+  EXPECT_EQ(FieldAddress(3), buffer + 16);
+  EXPECT_EQ(FieldAddress(4), buffer + 24);
+  EXPECT_EQ(FieldAddress(6), buffer + 36);
+  EXPECT_FALSE(CurrentWorkArea()->owns_native);
+}
+
+TEST_F(WorkAreaTest, FieldAccess) {
+  FieldCount();
+  ExpectError(215);
+  EXPECT_EQ(ErrorText, "No database in use [FieldCount()]  WorkArea = 1");
+  MakePeople();
+  Use(Path("people"), nullptr, 0);
+  EXPECT_EQ(FieldCount(), 6);
+  EXPECT_EQ(RecSize(), 1 + 10 + 5 + 8 + 8 + 1 + 10);
+  EXPECT_EQ(Field(2), "QTY");
+  EXPECT_EQ(FieldType(6), 'M');
+  EXPECT_EQ(FieldDec(3), 2);
+  EXPECT_EQ(FieldLen(4), 8);
+  CenturyOn = true;
+  EXPECT_EQ(FieldLen(4), 10);
+  CenturyOn = false;
+  EXPECT_EQ(FieldNo("name     "), 1);
+  EXPECT_EQ(FieldNo("Price"), 3);
+  EXPECT_EQ(FieldNo(" name"), 0);
+  EXPECT_EQ(FieldNo("notesxxxxxxx"), 0);
+  EXPECT_EQ(ErrorCode, 0);
+  EXPECT_EQ(FieldType(7), ' ');
+  ExpectError(220);
+  EXPECT_EQ(ErrorText, "Invalid field number. [FieldType(7)]");
+  EXPECT_EQ(Field(0), "");
+  ExpectError(220);
+  EXPECT_EQ(FieldLen(-1), 0);
+  ExpectError(220);
+  EXPECT_EQ(ErrorText, "Invalid field number. [FieldLen(-1)]");
+  EXPECT_EQ(FieldAddress(7), nullptr);
+  ExpectError(220);
+  EXPECT_EQ(ErrorText, "Invalid field number. [FieldAddress(7)]");
+}
+
+TEST_F(WorkAreaTest, ProductionFlagAndReopen) {
+  MakePeople();
+  Use(Path("people"), nullptr, 0);
+  EXPECT_FALSE(GetProductionFlag());
+  SetProductionFlag(true);
+  EXPECT_TRUE(GetProductionFlag());
+  EXPECT_EQ(CurrentWorkArea()->header_state, HeaderState::Dirty);
+
+  // Shared -> exclusive -> shared.
+  EXPECT_EQ(ReopenTable(true), 0u);
+  EXPECT_TRUE(CurrentWorkArea()->exclusive);
+  platform::FileHandle h = platform::kNoFile;
+  EXPECT_EQ(platform::OpenFile(Path("people.dbf"), kSharedOpenMode, h), 32u);
+  EXPECT_EQ(ReopenTable(false), 0u);
+  ASSERT_EQ(platform::OpenFile(Path("people.dbf"), kSharedOpenMode, h), 0u);
+  // While another handle is open an exclusive reopen fails and the table
+  // stays usable in its old mode.
+  EXPECT_EQ(ReopenTable(true), 32u);
+  EXPECT_FALSE(CurrentWorkArea()->exclusive);
+  EXPECT_EQ(RecCount(), 0);
+  platform::CloseFile(h);
+  Close();
+  EXPECT_EQ(ReadAll(Path("people.dbf"))[28], 1);
+
+  // Exclusive use asked for by Use is not given up.
+  Use(Path("people") + " exclusive", nullptr, 0);
+  EXPECT_EQ(ReopenTable(false), 5u);
+  EXPECT_TRUE(CurrentWorkArea()->exclusive);
+}
+
+// A stand-in memo unit recording what the table layer asks of it.
+struct FakeMemoUnit {
+  static inline std::vector<std::string> calls;
+  static inline std::uint16_t open_result = 0;
+  static std::uint16_t Open(const std::string& base) {
+    calls.push_back("open " + base);
+    if (open_result == 0) CurrentWorkArea()->memo = std::shared_ptr<MemoState>(
+        reinterpret_cast<MemoState*>(new int(1)), [](MemoState* p) { delete reinterpret_cast<int*>(p); });
+    return open_result;
+  }
+  static void Close() { calls.push_back("close"); }
+};
+
+TEST_F(WorkAreaTest, MemoHooksOpenAndCloseWithTheTable) {
+  MakePeople();
+  ASSERT_TRUE(CreateDBF(Path("plain.dbf"), {{"A", 'C', 1, 0}}));
+  Use(Path("people"), nullptr, 0);  // no memo unit: nothing happens
+  EXPECT_EQ(ErrorCode, 0);
+  Close();
+
+  MemoHooks.OpenMemofile = &FakeMemoUnit::Open;
+  MemoHooks.CloseMemofile = &FakeMemoUnit::Close;
+  FakeMemoUnit::calls.clear();
+  Use(Path("people"), nullptr, 0);
+  Use(Path("plain"), nullptr, 0);  // closes people; plain has no memo file
+  Close();
+  ASSERT_EQ(FakeMemoUnit::calls.size(), 2u);
+  EXPECT_EQ(FakeMemoUnit::calls[0].substr(FakeMemoUnit::calls[0].size() - 7), "/PEOPLE");
+  EXPECT_EQ(FakeMemoUnit::calls[1], "close");
+
+  FakeMemoUnit::open_result = 2;
+  Use(Path("people"), nullptr, 0);
+  ExpectError(2);
+  EXPECT_NE(ErrorText.find("Problem opening memo file [USE("), std::string::npos);
+  EXPECT_NE(CurrentWorkArea(), nullptr);  // the table stays open
+  FakeMemoUnit::open_result = 0;
+  MemoHooks = MemoHookTable{};
+}
+
+}  // namespace
+}  // namespace qd::table_test
