@@ -130,6 +130,9 @@ bool RunFunction(int op, int argc);
 // saturated to the int range, NaN as 0.
 int CountArgument(double value);
 
+// Number of live expression records (for leak checks).
+std::size_t ExprRecordCount();
+
 // Allocation of stack and constant nodes (operator new, nothrow).
 ExprNode* NewExprNode();
 void FreeNodeList(ExprNode*& base);

@@ -41,6 +41,12 @@ std::uint16_t Saturate16(std::uint32_t value) {
 
 }  // namespace
 
+std::size_t expr::ExprRecordCount() {
+  std::size_t count = 0;
+  for (const ExprRecord* r = RecordList; r != nullptr; r = r->list_next) ++count;
+  return count;
+}
+
 std::uint16_t GetMemoSize() { return MemoSize; }
 void SetMemoSize(std::uint16_t size) { MemoSize = size; }
 
