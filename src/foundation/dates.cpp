@@ -26,18 +26,16 @@ std::string_view YearBlanks() { return CenturyOn ? "    " : "  "; }
 // the first and the second, and the rest; each trimmed and kept to at most
 // four characters.
 void SplitParts(std::string_view text, char separator, std::string_view (&parts)[3]) {
-  parts[0] = text;
-  parts[1] = parts[2] = {};
-  const auto first = text.find(separator);
-  if (first != std::string_view::npos) {
-    parts[0] = text.substr(0, first);
-    parts[1] = text.substr(first + 1);
-    const auto second = parts[1].find(separator);
-    if (second != std::string_view::npos) {
-      parts[2] = parts[1].substr(second + 1);
-      parts[1] = parts[1].substr(0, second);
+  parts[0] = parts[1] = parts[2] = {};
+  std::size_t start = 0;
+  int index = 0;
+  for (std::size_t i = 0; i < text.size() && index < 2; ++i) {
+    if (text[i] == separator) {
+      parts[index++] = text.substr(start, i - start);
+      start = i + 1;
     }
   }
+  parts[index] = text.substr(start);
   for (auto& part : parts) part = TrimControls(part).substr(0, 4);
 }
 
@@ -72,16 +70,23 @@ void date_text::DateBuffer::PutYear(std::string_view part) {
 
 void date_text::CanonicalDate(std::string_view date, DateBuffer& out) {
   out.size = 0;
-  const auto text = CutDisplay(date);
+  // Cut at NUL and to ten characters, and find the separator on the way:
   // "/" wins over "-", and "-" over ".".
+  std::string_view text = date.substr(0, 10);
   char separator = 0;
-  for (const char c : text) {
-    if (c == '/') {
-      separator = '/';
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\0') {
+      text = text.substr(0, i);
       break;
     }
-    if (c == '-') separator = '-';
-    if (c == '.' && separator == 0) separator = '.';
+    if (c == '/') {
+      separator = '/';
+    } else if (c == '-' && separator != '/') {
+      separator = '-';
+    } else if (c == '.' && separator == 0) {
+      separator = '.';
+    }
   }
   if (separator == 0) {
     out.Put(text);

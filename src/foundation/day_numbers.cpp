@@ -137,9 +137,8 @@ std::string JulianToDtos(double day_number) {
 std::string JulianToDate(double day_number) {
   const std::uint8_t code = DateFormat > 8 ? 0 : DateFormat;
   const std::int64_t count = DayCount(day_number);
-  std::string out;
-  out.reserve(10);
   if (count <= 0) {
+    std::string out;
     const char* year_blanks = CenturyOn ? "    " : "  ";
     switch (code) {
       case 1: out.append(year_blanks).append(".  .  "); return out;
@@ -154,32 +153,28 @@ std::string JulianToDate(double day_number) {
   CivilFromCount(count, year, month, day);
   const int shown_year = CenturyOn ? year : year % 100;
   const int year_width = CenturyOn ? 4 : 2;
-  switch (code) {
-    case 1:
-      AppendPadded(out, shown_year, year_width);
-      out.push_back('.');
-      AppendPadded(out, month, 2);
-      out.push_back('.');
-      AppendPadded(out, day, 2);
-      return out;
-    case 0:
-      AppendPadded(out, month, 2);
-      out.push_back('/');
-      AppendPadded(out, day, 2);
-      out.push_back('/');
-      break;
-    default: {
-      // Code 8 writes slashes; its day-month-year order reads back the same.
-      const char separator = code == 3 ? '-' : (code == 2 || code == 8) ? '/' : '.';
-      AppendPadded(out, day, 2);
-      out.push_back(separator);
-      AppendPadded(out, month, 2);
-      out.push_back(separator);
-      break;
-    }
+  char text[10];
+  std::size_t size = 0;
+  auto put = [&](int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) text[size + std::size_t(i)] = char('0' + value % 10);
+    size += std::size_t(width);
+  };
+  if (code == 1) {
+    put(shown_year, year_width);
+    text[size++] = '.';
+    put(month, 2);
+    text[size++] = '.';
+    put(day, 2);
+  } else {
+    // Code 8 writes slashes; its day-month-year order reads back the same.
+    const char separator = code == 3 ? '-' : (code == 0 || code == 2 || code == 8) ? '/' : '.';
+    put(code == 0 ? month : day, 2);
+    text[size++] = separator;
+    put(code == 0 ? day : month, 2);
+    text[size++] = separator;
+    put(shown_year, year_width);
   }
-  AppendPadded(out, shown_year, year_width);
-  return out;
+  return std::string(text, size);
 }
 
 std::string DateToDtos(std::string_view date) {
