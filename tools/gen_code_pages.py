@@ -31,6 +31,8 @@ MANUAL = {
     '\u03b1': 'a', '\u03b4': 'd', '\u03b5': 'e', '\u03c0': 'p', '\u03c3': 's',
     '\u03c4': 't', '\u03c6': 'f', '\u03bc': '\u00b5u',
     # mathematical signs of the DOS pages
+    '\u2320': '(', '\u2321': ')', '\u20a7': 'P', '\u00b1': '+', '\u2020': '+',
+    '\u00a4': '\u263c',
     '\u221e': '8', '\u2229': 'n', '\u2261': '=', '\u2264': '<', '\u2265': '>',
     '\u2248': '~', '\u221a': 'v', '\u2310': '\u00ac-', '\u00b0': '\u00ba',
     # Cyrillic letters of 1251 missing from 866
@@ -40,12 +42,24 @@ MANUAL = {
 }
 
 
+# The DOS pages show pictures at the control positions; Windows converts
+# those characters to these positions when the page has no better place.
+DOS_GLYPHS = ('\u263a\u263b\u2665\u2666\u2663\u2660\u2022\u25d8\u25cb\u25d9\u2642'
+              '\u2640\u266a\u266b\u263c\u25ba\u25c4\u2195\u203c\u00b6\u00a7\u25ac'
+              '\u21a8\u2191\u2193\u2192\u2190\u221f\u2194\u25b2\u25bc')
+OEM_PAGES = {437, 850, 866}
+
+
 def encode_one(ch, page):
     try:
         data = ch.encode('cp%d' % page)
     except UnicodeEncodeError:
-        return None
-    return data[0] if len(data) == 1 else None
+        data = b''
+    if len(data) == 1:
+        return data[0]
+    if page in OEM_PAGES and ch in DOS_GLYPHS:
+        return DOS_GLYPHS.index(ch) + 1
+    return None
 
 
 def box_drawing(ch):

@@ -56,8 +56,19 @@ struct ChildResult {
 inline ChildResult RunChild(const std::string& scratch, const std::string& arguments) {
   const std::string result_file = scratch + "/child_result.txt";
   std::filesystem::remove(result_file);
-  const std::string command =
-      std::string("\"") + QD_PLATFORM_CHILD + "\" \"" + result_file + "\" " + arguments;
+  std::string child = QD_PLATFORM_CHILD;
+#ifdef _WIN32
+  // cmd.exe wants backslashes; a cross build run under Wine has a Unix path,
+  // reachable through drive Z:.
+  for (char& c : child) {
+    if (c == '/') c = '\\';
+  }
+  if (!child.empty() && child[0] == '\\') child = "Z:" + child;
+#endif
+  std::string command = "\"" + child + "\" \"" + result_file + "\" " + arguments;
+#ifdef _WIN32
+  command = "\"" + command + "\"";  // cmd /c strips the outer pair of quotes
+#endif
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
   ChildResult result;
   std::ifstream in(result_file);
