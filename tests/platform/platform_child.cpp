@@ -7,6 +7,8 @@
 //   qd_platform_child <result-file> lock-and-exit <path> <mode> <offset> <length>
 //
 // "lock-and-exit" ends the process without closing the file or unlocking.
+// With the environment variable QD_CHILD_UNPRIVILEGED set, a child started as
+// root first becomes the user "nobody", so that file permissions apply.
 // The result file receives "<open code> <lock code>" (lock code 0 for open).
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +16,10 @@
 #include <string>
 
 #include "platform/platform.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace platform = qd::platform;
 
@@ -23,6 +29,11 @@ int main(int argc, char** argv) {
   const std::string command = argv[2];
   const std::string path = argv[3];
   const auto mode = static_cast<std::uint8_t>(std::strtoul(argv[4], nullptr, 0));
+#ifndef _WIN32
+  if (std::getenv("QD_CHILD_UNPRIVILEGED") != nullptr && ::geteuid() == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 3;
+  }
+#endif
   std::uint32_t open_code = 0, lock_code = 0;
   platform::FileHandle file = platform::kNoFile;
   open_code = platform::OpenFile(path, mode, file);

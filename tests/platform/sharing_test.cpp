@@ -3,7 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "platform/platform.h"
 #include "platform_test_support.h"
@@ -166,17 +172,53 @@ TEST_F(SharingTest, LocksConflictAcrossProcessesAndEndWithTheirOwner) {
   CloseFile(file);
 }
 
-TEST_F(SharingTest, ReadOnlyHandleLocksExcludeWriters) {
+TEST_F(SharingTest, ReadOnlyHandlesLockLikeAnyOther) {
   const FileHandle reader = Open(kReadOnlyShared);
+  const FileHandle other_reader = Open(kReadOnlyShared);
   const FileHandle writer = Open(kShared);
   ASSERT_EQ(LockRange(reader, kLockBase, 4), 0u);
   EXPECT_EQ(LockRange(writer, kLockBase + 3, 1), 33u);
+  EXPECT_EQ(LockRange(other_reader, kLockBase + 3, 1), 33u);
   EXPECT_EQ(ChildLock(kShared, kLockBase, 1).lock_code, 33u);
+  EXPECT_EQ(ChildLock(kReadOnlyShared, kLockBase, 1).lock_code, 33u);
   EXPECT_EQ(UnlockRange(reader, kLockBase, 4), 0u);
+  EXPECT_EQ(LockRange(other_reader, kLockBase + 3, 1), 0u);
+  EXPECT_EQ(LockRange(writer, kLockBase + 3, 1), 33u);
+  // The reader's lock ends with its handle.
+  EXPECT_EQ(CloseFile(other_reader), 0u);
   EXPECT_EQ(LockRange(writer, kLockBase + 3, 1), 0u);
+  // Reading through the handle still works, and it cannot write.
+  char bytes[4];
+  std::size_t done = 0;
+  EXPECT_EQ(ReadAt(reader, 0, bytes, 4, done), 0u);
+  EXPECT_EQ(done, 4u);
+  EXPECT_EQ(WriteAt(reader, 0, "x", 1, done), 5u);
   CloseFile(reader);
   CloseFile(writer);
 }
+
+#ifndef _WIN32
+// A process that may only read the file still locks against writers (its
+// locks are read locks then), and is refused write access.
+TEST_F(SharingTest, ReadOnlyProcessesLockWithoutWriteAccess) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to start a child as another user";
+  std::filesystem::permissions(dir_, std::filesystem::perms::all);
+  std::filesystem::permissions(table_, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
+  ::setenv("QD_CHILD_UNPRIVILEGED", "1", 1);
+  const FileHandle writer = Open(kShared);
+  EXPECT_EQ(ChildOpen(kShared).open_code, 5u);
+  EXPECT_EQ(ChildLock(kReadOnlyShared, kLockBase, 1).lock_code, 0u);
+  ASSERT_EQ(LockRange(writer, kLockBase, 1), 0u);
+  const testing::ChildResult child = ChildLock(kReadOnlyShared, kLockBase, 1);
+  EXPECT_EQ(child.open_code, 0u);
+  EXPECT_EQ(child.lock_code, 33u);
+  ::unsetenv("QD_CHILD_UNPRIVILEGED");
+  CloseFile(writer);
+}
+#endif
 
 TEST_F(SharingTest, HandlesNotOpenAreRefused) {
   const FileHandle file = Open(kShared);

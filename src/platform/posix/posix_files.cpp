@@ -44,6 +44,11 @@ struct Range {
 
 struct OpenHandle {
   bool writable = false;
+  // The descriptor that carries this handle's byte-range locks: the handle's
+  // own when it may write, else a second read-write descriptor of the same
+  // file (write locks need one), or -1 when the file cannot be opened for
+  // writing at all and read locks must do.
+  int lock_fd = -1;
   std::vector<Range> locks;
 };
 
@@ -80,6 +85,20 @@ std::uint32_t TakeShareLock(int fd, std::uint8_t mode) {
   return 0;
 }
 
+// A read-write descriptor of the file `info` describes, for the locks of a
+// read-only handle; -1 when the file is not writable for this process.
+int OpenLockDescriptor(const std::string& native, const struct stat& info) {
+  const int fd = ::open(native.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return -1;  // errno tells why
+  struct stat check;
+  if (::fstat(fd, &check) != 0 || check.st_dev != info.st_dev || check.st_ino != info.st_ino) {
+    ::close(fd);  // the name now leads to another file
+    errno = ENOENT;
+    return -1;
+  }
+  return fd;
+}
+
 // Opens `native` with `flags`, refuses directories, takes the share lock and
 // registers the handle.
 std::uint32_t OpenResolved(const std::string& native, int flags, std::uint8_t mode,
@@ -105,10 +124,15 @@ std::uint32_t OpenResolved(const std::string& native, int flags, std::uint8_t mo
     ::close(fd);
     return Fail(code);
   }
+  OpenHandle handle;
+  handle.writable = (flags & O_ACCMODE) != O_RDONLY;
+  handle.lock_fd = handle.writable ? fd : OpenLockDescriptor(native, info);
+  if (handle.lock_fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+    ::close(fd);  // out of descriptors: report it rather than lock weaker
+    return Fail(4);
+  }
   {
     std::lock_guard<std::mutex> guard(registry_mutex);
-    OpenHandle handle;
-    handle.writable = (flags & O_ACCMODE) != O_RDONLY;
     Registry()[fd] = std::move(handle);
   }
   out = fd;
@@ -145,7 +169,12 @@ std::uint32_t CloseFile(FileHandle file) {
     std::lock_guard<std::mutex> guard(registry_mutex);
     // Only handles this layer opened are closed: closing a stale number
     // could close a descriptor that now belongs to another file.
-    if (Registry().erase(static_cast<int>(file)) == 0) return Fail(6);
+    auto found = Registry().find(static_cast<int>(file));
+    if (found == Registry().end()) return Fail(6);
+    if (found->second.lock_fd >= 0 && found->second.lock_fd != file) {
+      ::close(found->second.lock_fd);
+    }
+    Registry().erase(found);
   }
   if (::close(static_cast<int>(file)) != 0 && errno != EINTR) return FailErrno();
   return 0;
@@ -226,16 +255,20 @@ std::uint32_t FlushFile(FileHandle file) {
 }
 
 namespace {
-// One OFD lock request. Handles opened for reading only cannot hold write
-// locks, so they take read locks: those still conflict with every writer's
-// lock, and two read-only handles sharing a range cannot change its bytes.
-int SetRangeLock(int fd, bool writable, short type, std::uint64_t offset, std::uint64_t length) {
-  struct flock lock {};
-  lock.l_type = (type == F_UNLCK) ? F_UNLCK : (writable ? F_WRLCK : F_RDLCK);
-  lock.l_whence = SEEK_SET;
-  lock.l_start = static_cast<off_t>(offset);
-  lock.l_len = static_cast<off_t>(length);
-  lock.l_pid = 0;
+// One OFD lock request on the handle's lock descriptor. A read-only handle
+// of a file this process may not write takes read locks instead: those still
+// conflict with every writer's lock, and two such handles sharing a range
+// cannot change its bytes.
+int SetRangeLock(FileHandle file, const OpenHandle& handle, bool lock, std::uint64_t offset,
+                 std::uint64_t length) {
+  const bool write_lock = handle.lock_fd >= 0;
+  const int fd = write_lock ? handle.lock_fd : static_cast<int>(file);
+  struct flock lock_request {};
+  lock_request.l_type = !lock ? F_UNLCK : (write_lock ? F_WRLCK : F_RDLCK);
+  lock_request.l_whence = SEEK_SET;
+  lock_request.l_start = static_cast<off_t>(offset);
+  lock_request.l_len = static_cast<off_t>(length);
+  lock_request.l_pid = 0;
 #ifdef F_OFD_SETLK
   const int command = F_OFD_SETLK;
 #else
@@ -243,7 +276,7 @@ int SetRangeLock(int fd, bool writable, short type, std::uint64_t offset, std::u
 #endif
   int result;
   do {
-    result = ::fcntl(fd, command, &lock);
+    result = ::fcntl(fd, command, &lock_request);
   } while (result != 0 && errno == EINTR);
   return result;
 }
@@ -260,8 +293,7 @@ std::uint32_t LockRange(FileHandle file, std::uint64_t offset, std::uint64_t len
   }
   // A zero-length range locks nothing (and to fcntl would mean "to the end
   // of the file and beyond"); it is only remembered so it can be unlocked.
-  if (length != 0 && SetRangeLock(static_cast<int>(file), handle.writable, F_WRLCK, offset,
-                                  length) != 0) {
+  if (length != 0 && SetRangeLock(file, handle, true, offset, length) != 0) {
     if (errno == EAGAIN || errno == EACCES) return Fail(33);
     return FailErrno();
   }
@@ -278,8 +310,7 @@ std::uint32_t UnlockRange(FileHandle file, std::uint64_t offset, std::uint64_t l
     return range.offset == offset && range.length == length;
   });
   if (held == locks.end()) return Fail(158);
-  if (length != 0 &&
-      SetRangeLock(static_cast<int>(file), found->second.writable, F_UNLCK, offset, length) != 0) {
+  if (length != 0 && SetRangeLock(file, found->second, false, offset, length) != 0) {
     return FailErrno();
   }
   locks.erase(held);
