@@ -48,6 +48,15 @@ constexpr std::string_view kCanonicalEmptyCentury = "  /  /    ";
 
 std::string_view CanonicalEmpty() { return CenturyOn ? kCanonicalEmptyCentury : kCanonicalEmpty; }
 
+// The first two digits of the window's century base for a two-digit year,
+// written with four digits ("19" for 1900).
+void CenturyPair(std::string_view two_digit_year, char (&pair)[2]) {
+  std::string base;
+  date_text::AppendPadded(base, CenturyOf(two_digit_year), 4);
+  pair[0] = base[0];
+  pair[1] = base[1];
+}
+
 }  // namespace
 
 void date_text::DateBuffer::PutYear(std::string_view part) {
@@ -58,9 +67,9 @@ void date_text::DateBuffer::PutYear(std::string_view part) {
   }
   if (CenturyOn) {
     if (part.size() == 2) {
-      const int century = CenturyOf(part) / 100;
-      Put(static_cast<char>('0' + century / 10 % 10));
-      Put(static_cast<char>('0' + century % 10));
+      char pair[2];
+      CenturyPair(part, pair);
+      Put(std::string_view(pair, 2));
     } else {
       for (std::size_t i = part.size(); i < 4; ++i) Put('0');
     }
@@ -335,9 +344,9 @@ int CenturyOf(std::string_view two_digit_year) {
 }
 
 std::string CenturyDigits(std::string_view two_digit_year) {
-  std::string text;
-  date_text::AppendPadded(text, CenturyOf(two_digit_year), 4);
-  return text.substr(0, 2);
+  char pair[2];
+  CenturyPair(two_digit_year, pair);
+  return std::string(pair, 2);
 }
 
 std::string ExpandYear(std::string_view year) {

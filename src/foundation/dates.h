@@ -29,7 +29,8 @@ namespace qd {
 inline std::uint8_t DateFormat = 0;        // never above 8
 inline bool CenturyOn = false;             // four-digit years in display forms
 inline std::uint8_t LocaleDateFormat = 0;  // derived from the user's language
-// First year of the hundred-year window for two-digit years.
+// First year of the hundred-year window for two-digit years: the current year
+// minus 70, set by InitDateUnit (the value here only serves until it runs).
 inline std::uint16_t EpochYear = 1956;
 
 // The day number of an empty or invalid date; sorts after every real date.
@@ -37,8 +38,10 @@ inline constexpr double BlankDateValue = 1E100;
 inline constexpr double FirstDayNumber = 1721426;  // 0001-01-01
 inline constexpr double LastDayNumber = 5373484;   // 9999-12-31
 
-// Start-up rules: LocaleDateFormat (and DateFormat) from the user's language,
-// DecimalChar/ThousandsChar to match, EpochYear = current year - 70.
+// Start-up rules, run once when the library loads: LocaleDateFormat (and
+// DateFormat) from the user's language, DecimalChar/ThousandsChar to match,
+// CenturyOn off, EpochYear = current year - 70. The host pattern is left
+// alone (SetDateFormat writes it).
 // The first form asks the platform for the language and today's date; the
 // second takes both as given (tests, or a host that knows better).
 void InitDateUnit();
