@@ -1,0 +1,81 @@
+// Fuzz target of the table layer: writes arbitrary bytes as a table file,
+// opens it with Use (shared or exclusive, with or without the record count
+// taken from the file size), walks every record forwards and backwards with
+// the native conversion both ways, and closes it. A refused table must fail
+// with one of the documented codes; anything else aborts.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "foundation/errors.h"
+#include "platform/platform.h"
+#include "table/work_areas.h"
+
+namespace {
+
+const std::string& TablePath() {
+  static const std::string path = [] {
+    std::string dir, file;
+    qd::platform::TempDirectory(dir);
+    qd::platform::UniqueTempFile(dir, "QDF", file);
+    return file;
+  }();
+  return path;
+}
+
+bool Documented(std::uint16_t code) {
+  return code == 0 || code == 100 || code == 210 || code == 211 || code == 212 || code == 213 ||
+         code == 222 || code < 100;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  qd::SetImmediateDispatch(false);
+  qd::SetRaiseExceptions(false);
+  const std::string& path = TablePath();
+  {
+    qd::platform::FileHandle file = qd::platform::kNoFile;
+    if (qd::platform::CreateNewFile(path, 0x12, file) != 0) return 0;
+    std::size_t done = 0;
+    qd::platform::WriteAt(file, 0, data, size, done);
+    qd::platform::CloseFile(file);
+  }
+  const std::uint8_t options = size > 0 ? data[size - 1] : 0;
+  qd::AutoFixRecCount = (options & 1) != 0;
+  qd::AnsiTables = (options & 2) != 0;
+  qd::ErrorCode = 0;
+  qd::Select(1);
+  qd::Use(path + ((options & 4) != 0 ? " EXCLUSIVE" : ""), nullptr, 0);
+  if (qd::CurrentWorkArea() == nullptr) {
+    if (!Documented(qd::ErrorCode)) std::abort();
+    return 0;
+  }
+  qd::SetIgnoreDel((options & 8) != 0);
+  int steps = 0;
+  qd::GoTop();
+  while (!qd::dEOF() && qd::ErrorCode == 0 && ++steps < 5000) {
+    qd::RecordToNative();
+    qd::NativeToRecord();
+    qd::Skip(1);
+  }
+  qd::ErrorCode = 0;
+  qd::GoBottom();
+  while (!qd::dBOF() && qd::ErrorCode == 0 && ++steps < 10000) qd::Skip(-1);
+  qd::ErrorCode = 0;
+  for (std::int32_t n : {0, 1, 2, qd::RecCount(), qd::RecCount() + 1}) {
+    qd::Go(n);
+    qd::RawGo(n);
+  }
+  for (int f = 0; f <= qd::FieldCount() + 1; ++f) {
+    qd::Field(f);
+    qd::FieldLen(f);
+    qd::FieldAddress(f);
+  }
+  qd::ErrorCode = 0;
+  // Closing rewrites nothing: no record was written.
+  qd::Close();
+  qd::AutoFixRecCount = false;
+  return 0;
+}

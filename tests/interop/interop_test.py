@@ -1,0 +1,116 @@
+#!/usr/bin/python3
+"""DBF interoperability with independent tools, used as black boxes.
+
+1. A table the engine creates and fills is read back by python3-dbfread with
+   the same field list, values and deletion flags.
+2. dBASE III tables written by python3-dbf, without and with a memo file,
+   open in the engine with the same field list and record texts.
+
+Usage: interop_test.py <interop_tool> <work directory>
+Exits 77 (skipped) when python3-dbf or python3-dbfread is missing.
+"""
+import datetime
+import os
+import shutil
+import subprocess
+import sys
+import warnings
+
+warnings.simplefilter("ignore")
+try:
+    import dbf
+    import dbfread
+except ImportError:
+    print("python3-dbf / python3-dbfread not installed: skipped")
+    sys.exit(77)
+
+TOOL, WORK = sys.argv[1], sys.argv[2]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def run_tool(*args):
+    result = subprocess.run([TOOL, *args], capture_output=True)
+    check(result.returncode == 0, "interop_tool %s exit status %d" % (args, result.returncode))
+    return result.stdout.decode("cp1252").splitlines()
+
+
+def engine_writes_dbfread_reads():
+    path = os.path.join(WORK, "ENGINE.DBF")
+    run_tool("write", path)
+    table = dbfread.DBF(path, encoding="cp437", load=True)
+    check([(f.name, f.type, f.length, f.decimal_count) for f in table.fields] ==
+          [("NAME", "C", 20, 0), ("AMOUNT", "N", 10, 2), ("COUNT", "N", 12, 0),
+           ("BORN", "D", 8, 0), ("OK", "L", 1, 0)], "field list seen by dbfread")
+    check(len(table.records) == 2 and len(table.deleted) == 1, "record and deletion counts")
+    first, third = table.records
+    check(first["NAME"] == "Zoë Müller", "OEM text read back: %r" % first["NAME"])
+    check(first["AMOUNT"] == 1234.5 and first["COUNT"] == 42, "numbers of record 1")
+    check(first["BORN"] == datetime.date(2024, 2, 29) and first["OK"] is True, "record 1")
+    check(third["NAME"] == "x" * 20, "text cut at the field length")
+    check(third["AMOUNT"] == 9999999.99, "N(10,2) at its widest")
+    check(third["COUNT"] == 9999999999, "10-digit integer")
+    check(third["BORN"] == datetime.date(1999, 12, 31), "two-digit year expanded")
+    deleted = table.deleted[0]
+    check(deleted["NAME"] == "plain" and deleted["AMOUNT"] == -0.25, "deleted record")
+    check(deleted["COUNT"] == -7 and deleted["BORN"] is None and deleted["OK"] is False,
+          "deleted record: empty date and false")
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data[-1] == 0x1A and int.from_bytes(data[4:8], "little") == 3,
+          "end-of-file byte and header count")
+
+
+def dbf_writes_engine_reads(with_memo):
+    name = "MEMO.DBF" if with_memo else "PLAIN.DBF"
+    path = os.path.join(WORK, name)
+    specs = "name C(20); amount N(10,2); born D; ok L"
+    if with_memo:
+        specs += "; notes M"
+    table = dbf.Table(path, specs, dbf_type="db3", codepage="cp437")
+    table.open(dbf.READ_WRITE)
+    rows = [("Zoë", 12.5, dbf.Date(2001, 2, 3), True),
+            ("Bob Smith", -3, None, False),
+            ("Ünïcode äöü", 0, dbf.Date(1999, 12, 31), True)]
+    for i, row in enumerate(rows):
+        table.append(row + (("memo text %d" % i,) if with_memo else ()))
+    with table[1] as record:
+        dbf.delete(record)
+    table.close()
+
+    lines = run_tool("dump", path)
+    fields = ["NAME C 20 0", "AMOUNT N 10 2", "BORN D 8 0", "OK L 1 0"]
+    if with_memo:
+        fields.append("NOTES M 10 0")
+    check(lines[:len(fields)] == fields, "%s field list: %r" % (name, lines[:len(fields)]))
+    records = [line.split("|") for line in lines[len(fields):]]
+    check(len(records) == 3, "%s record count" % name)
+    expected = [[" ", "Zoë", "12.50", "20010203", "T"],
+                ["*", "Bob Smith", "-3.00", "", "F"],
+                [" ", "Ünïcode äöü", "0.00", "19991231", "T"]]
+    for got, want in zip(records, expected):
+        check(got[:5] == want, "%s record %r, expected %r" % (name, got, want))
+        if with_memo:
+            check(len(got) == 6 and int(got[5]) > 0, "%s memo block of %r" % (name, got))
+
+
+def main():
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    engine_writes_dbfread_reads()
+    dbf_writes_engine_reads(False)
+    dbf_writes_engine_reads(True)
+    if failures:
+        print("%d interoperability check(s) failed" % len(failures))
+        return 1
+    print("interoperability checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
