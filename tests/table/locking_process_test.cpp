@@ -57,6 +57,7 @@ class LockingProcessTest : public lock_testing::TableTest {
 TEST_F(LockingProcessTest, LocksHeldHereFailAtOnceInAnotherProcess) {
   CreateNamesTable("PEOPLE.DBF", {"ANN", "BOB", "CAY", "DAN"});
   Open("PEOPLE.DBF");
+  const auto before = FileBytes("PEOPLE.DBF");
   Go(3);
   ASSERT_TRUE(RLock());
   EXPECT_EQ(Child("try " + Quoted("PEOPLE.DBF") + " 3"), "0 1");
@@ -66,6 +67,7 @@ TEST_F(LockingProcessTest, LocksHeldHereFailAtOnceInAnotherProcess) {
 
   ASSERT_TRUE(ALock());
   EXPECT_EQ(Child("try " + Quoted("PEOPLE.DBF") + " 3"), "1 0");
+  EXPECT_EQ(FileBytes("PEOPLE.DBF"), before);  // locking writes nothing
   Close();
   EXPECT_EQ(Child("try " + Quoted("PEOPLE.DBF") + " 3"), "1 1");
 }

@@ -104,8 +104,12 @@ inline std::string ChildProgram() { return QD_LOCK_CHILD; }
 // whose text is returned.
 inline std::string RunChild(const std::string& result_file, const std::string& arguments) {
   std::filesystem::remove(result_file);
-  const std::string command =
-      "\"" + ChildProgram() + "\" \"" + result_file + "\" " + arguments;
+  std::string command = "\"" + ChildProgram() + "\" \"" + result_file + "\" " + arguments;
+#ifdef _WIN32
+  // cmd.exe /c drops the first and the last quote of a command that starts
+  // with one; an outer pair keeps the quoted words intact.
+  command = "\"" + command + "\"";
+#endif
   const int status = std::system(command.c_str());
   EXPECT_EQ(status, 0) << command;
   std::ifstream in(result_file);
