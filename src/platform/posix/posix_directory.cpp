@@ -35,18 +35,9 @@ void LocalDateOf(std::time_t when, int& year, int& month, int& day) {
   day = parts.tm_mday;
 }
 
-// Windows refuses to erase or rename a file that any handle has open (the
-// engine never opens with delete sharing). A probe for an exclusive flock on
-// a descriptor of our own finds every handle of this layer, in this process
-// or another: 32 while one exists.
-std::uint32_t CheckNotOpen(const std::string& native) {
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return 0;  // unreadable: nothing to probe, let the operation decide
-  std::uint32_t code = 0;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) code = 32;
-  ::close(fd);
-  return code;
-}
+// 32 while any handle has the file open: the engine never opens with
+// delete sharing, so Windows refuses to erase or rename such a file.
+std::uint32_t CheckNotOpen(const std::string& native) { return posix::FileIsOpen(native) ? 32 : 0; }
 
 }  // namespace
 

@@ -1,18 +1,24 @@
-// Open files on POSIX: Windows-style share modes emulated with flock, and
-// Windows-style byte-range locks with open-file-description locks, plus
-// positioned reads and writes, size, truncation and flushing.
+// Open files on POSIX: Windows-style share modes and byte-range locks, both
+// built on open-file-description locks, plus positioned reads and writes,
+// size, truncation and flushing.
 //
-// Share modes: a deny-none open takes a shared flock on its own descriptor,
-// every other open (exclusive, compatibility, deny-read, deny-write) an
-// exclusive one. flock locks belong to the open file description, so two
-// opens of one file conflict within one process exactly as across processes.
+// Share modes: every handle locks one reserved byte at the very top of the
+// offset range, shared for a deny-none open and exclusive for every other
+// open (exclusive, compatibility, deny-read, deny-write). OFD locks belong to
+// the open file description, so two opens of one file conflict within one
+// process exactly as across processes. (flock would do the same on local
+// disks, but network file systems turn it into a whole-file byte-range lock
+// that would collide with every record lock.)
 //
-// Byte-range locks: F_OFD_SETLK write locks, also per open file description,
-// so they conflict between handles of one process and survive the closing of
-// any other handle of the same file (classic fcntl locks do neither). OFD
-// locks of one description merge silently, so each handle keeps the list of
-// ranges it holds to refuse overlapping locks and inexact unlocks as Windows
-// does.
+// Byte-range locks: F_OFD_SETLK write locks, which conflict between handles
+// of one process and survive the closing of any other handle of the same
+// file (classic fcntl locks do neither). OFD locks of one description merge
+// silently, so each handle keeps the list of ranges it holds to refuse
+// overlapping locks and inexact unlocks as Windows does.
+//
+// Write locks need a descriptor open for writing and read locks one open for
+// reading, so a handle that is not read-write carries its locks on a second,
+// read-write descriptor of the same file when the process may write it.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -43,12 +49,9 @@ struct Range {
 };
 
 struct OpenHandle {
-  bool writable = false;
-  // The descriptor that carries this handle's byte-range locks: the handle's
-  // own when it may write, else a second read-write descriptor of the same
-  // file (write locks need one), or -1 when the file cannot be opened for
-  // writing at all and read locks must do.
-  int lock_fd = -1;
+  int lock_fd = -1;  // descriptor carrying the share and range locks
+  bool lock_fd_readable = false;
+  bool lock_fd_writable = false;
   std::vector<Range> locks;
 };
 
@@ -59,6 +62,9 @@ std::unordered_map<int, OpenHandle>& Registry() {
 }
 
 constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+// The byte whose lock stands for a handle's sharing mode; byte-range locks
+// end below it.
+constexpr std::uint64_t kShareByte = kMaxOffset - 1;
 
 int AccessFlags(std::uint8_t mode) {
   switch (mode & kAccessMask) {
@@ -71,32 +77,79 @@ int AccessFlags(std::uint8_t mode) {
   }
 }
 
-// Takes the flock that stands for the open's sharing mode. 0 or 32.
-std::uint32_t TakeShareLock(int fd, std::uint8_t mode) {
-  const int operation = ((mode & kShareMask) == kShareDenyNone) ? LOCK_SH : LOCK_EX;
-  while (::flock(fd, operation | LOCK_NB) != 0) {
+// One non-blocking lock request (F_RDLCK, F_WRLCK or F_UNLCK) owned by the
+// descriptor's open file description; 0 or -1 with errno.
+int SetLock(int fd, short type, std::uint64_t offset, std::uint64_t length) {
+  struct flock request {};
+  request.l_type = type;
+  request.l_whence = SEEK_SET;
+  request.l_start = static_cast<off_t>(offset);
+  request.l_len = static_cast<off_t>(length);
+  request.l_pid = 0;
+#ifdef F_OFD_SETLK
+  const int command = F_OFD_SETLK;
+#else
+  const int command = F_SETLK;  // systems without OFD locks: per-process locks
+#endif
+  int result;
+  do {
+    result = ::fcntl(fd, command, &request);
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+
+bool IsLockConflict(int error_number) { return error_number == EAGAIN || error_number == EACCES; }
+
+// Takes the lock that stands for the open's sharing mode. 0 or 32.
+std::uint32_t TakeShareLock(int fd, const OpenHandle& handle, std::uint8_t mode) {
+  const bool exclusive = (mode & kShareMask) != kShareDenyNone;
+#ifdef F_OFD_SETLK
+  (void)fd;
+  short type;
+  if (exclusive) {
+    // Without write access to the file only a read lock is possible: it
+    // still keeps out every exclusive open and every writer's exclusive open.
+    type = handle.lock_fd_writable ? F_WRLCK : F_RDLCK;
+  } else if (handle.lock_fd_readable) {
+    type = F_RDLCK;
+  } else {
+    return 0;  // write-only access to an unreadable file: nothing can lock
+  }
+  if (SetLock(handle.lock_fd, type, kShareByte, 1) == 0) return 0;
+  if (IsLockConflict(errno)) return 32;
+  // File systems without lock support: open without share enforcement
+  // rather than refuse every file.
+  if (errno == EINVAL || errno == EOPNOTSUPP || errno == ENOLCK) return 0;
+  return posix::WindowsCodeFromErrno(errno);
+#else
+  (void)handle;
+  while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno == EWOULDBLOCK) return 32;
-    // File systems without flock support: open without share enforcement
-    // rather than refuse every file.
     if (errno == EINVAL || errno == EOPNOTSUPP || errno == ENOLCK) return 0;
     return posix::WindowsCodeFromErrno(errno);
   }
   return 0;
+#endif
 }
 
-// A read-write descriptor of the file `info` describes, for the locks of a
-// read-only handle; -1 when the file is not writable for this process.
-int OpenLockDescriptor(const std::string& native, const struct stat& info) {
+// A second, read-write descriptor of the file `info` describes; -1 with
+// errno when the process may not write it (or the name now leads elsewhere).
+int OpenReadWriteTwin(const std::string& native, const struct stat& info) {
   const int fd = ::open(native.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return -1;  // errno tells why
+  if (fd < 0) return -1;
   struct stat check;
   if (::fstat(fd, &check) != 0 || check.st_dev != info.st_dev || check.st_ino != info.st_ino) {
-    ::close(fd);  // the name now leads to another file
+    ::close(fd);
     errno = ENOENT;
     return -1;
   }
   return fd;
+}
+
+void CloseHandleDescriptors(int fd, const OpenHandle& handle) {
+  if (handle.lock_fd >= 0 && handle.lock_fd != fd) ::close(handle.lock_fd);
+  ::close(fd);
 }
 
 // Opens `native` with `flags`, refuses directories, takes the share lock and
@@ -113,23 +166,31 @@ std::uint32_t OpenResolved(const std::string& native, int flags, std::uint8_t mo
     ::close(fd);
     return Fail(5);
   }
-  if (std::uint32_t code = TakeShareLock(fd, mode); code != 0) {
-    ::close(fd);
+  const int access = flags & O_ACCMODE;
+  OpenHandle handle;
+  handle.lock_fd = fd;
+  handle.lock_fd_readable = access != O_WRONLY;
+  handle.lock_fd_writable = access != O_RDONLY;
+  if (access != O_RDWR) {
+    const int twin = OpenReadWriteTwin(native, info);
+    if (twin >= 0) {
+      handle.lock_fd = twin;
+      handle.lock_fd_readable = handle.lock_fd_writable = true;
+    } else if (errno == EMFILE || errno == ENFILE) {
+      ::close(fd);  // out of descriptors: report it rather than lock weaker
+      return Fail(4);
+    }
+  }
+  if (std::uint32_t code = TakeShareLock(fd, handle, mode); code != 0) {
+    CloseHandleDescriptors(fd, handle);
     return Fail(code);
   }
   // Truncation only once the share lock is held, so that replacing a file
   // another handle has open exclusively fails without touching its data.
   if (truncate && ::ftruncate(fd, 0) != 0) {
     const std::uint32_t code = posix::WindowsCodeFromErrno(errno);
-    ::close(fd);
+    CloseHandleDescriptors(fd, handle);
     return Fail(code);
-  }
-  OpenHandle handle;
-  handle.writable = (flags & O_ACCMODE) != O_RDONLY;
-  handle.lock_fd = handle.writable ? fd : OpenLockDescriptor(native, info);
-  if (handle.lock_fd < 0 && (errno == EMFILE || errno == ENFILE)) {
-    ::close(fd);  // out of descriptors: report it rather than lock weaker
-    return Fail(4);
   }
   {
     std::lock_guard<std::mutex> guard(registry_mutex);
@@ -165,17 +226,17 @@ std::uint32_t CreateNewFile(const std::string& path, std::uint8_t mode, FileHand
 }
 
 std::uint32_t CloseFile(FileHandle file) {
+  OpenHandle handle;
   {
     std::lock_guard<std::mutex> guard(registry_mutex);
     // Only handles this layer opened are closed: closing a stale number
     // could close a descriptor that now belongs to another file.
     auto found = Registry().find(static_cast<int>(file));
     if (found == Registry().end()) return Fail(6);
-    if (found->second.lock_fd >= 0 && found->second.lock_fd != file) {
-      ::close(found->second.lock_fd);
-    }
+    handle = std::move(found->second);
     Registry().erase(found);
   }
+  if (handle.lock_fd >= 0 && handle.lock_fd != file) ::close(handle.lock_fd);
   if (::close(static_cast<int>(file)) != 0 && errno != EINTR) return FailErrno();
   return 0;
 }
@@ -255,35 +316,19 @@ std::uint32_t FlushFile(FileHandle file) {
 }
 
 namespace {
-// One OFD lock request on the handle's lock descriptor. A read-only handle
-// of a file this process may not write takes read locks instead: those still
-// conflict with every writer's lock, and two such handles sharing a range
-// cannot change its bytes.
-int SetRangeLock(FileHandle file, const OpenHandle& handle, bool lock, std::uint64_t offset,
-                 std::uint64_t length) {
-  const bool write_lock = handle.lock_fd >= 0;
-  const int fd = write_lock ? handle.lock_fd : static_cast<int>(file);
-  struct flock lock_request {};
-  lock_request.l_type = !lock ? F_UNLCK : (write_lock ? F_WRLCK : F_RDLCK);
-  lock_request.l_whence = SEEK_SET;
-  lock_request.l_start = static_cast<off_t>(offset);
-  lock_request.l_len = static_cast<off_t>(length);
-  lock_request.l_pid = 0;
-#ifdef F_OFD_SETLK
-  const int command = F_OFD_SETLK;
-#else
-  const int command = F_SETLK;  // systems without OFD locks: per-process locks
-#endif
-  int result;
-  do {
-    result = ::fcntl(fd, command, &lock_request);
-  } while (result != 0 && errno == EINTR);
-  return result;
+// A lock request of one handle: write locks where its lock descriptor may
+// write. A handle of a file this process may not write takes read locks:
+// those still conflict with every writer's lock, and two such handles
+// sharing a range cannot change its bytes.
+int SetRangeLock(const OpenHandle& handle, bool lock, std::uint64_t offset, std::uint64_t length) {
+  const short type = !lock ? F_UNLCK : (handle.lock_fd_writable ? F_WRLCK : F_RDLCK);
+  return SetLock(handle.lock_fd, type, offset, length);
 }
+
 }  // namespace
 
 std::uint32_t LockRange(FileHandle file, std::uint64_t offset, std::uint64_t length) {
-  if (offset > kMaxOffset || length > kMaxOffset - offset) return Fail(87);
+  if (offset > kShareByte || length > kShareByte - offset) return Fail(87);
   std::lock_guard<std::mutex> guard(registry_mutex);
   auto found = Registry().find(static_cast<int>(file));
   if (found == Registry().end()) return Fail(6);
@@ -293,8 +338,8 @@ std::uint32_t LockRange(FileHandle file, std::uint64_t offset, std::uint64_t len
   }
   // A zero-length range locks nothing (and to fcntl would mean "to the end
   // of the file and beyond"); it is only remembered so it can be unlocked.
-  if (length != 0 && SetRangeLock(file, handle, true, offset, length) != 0) {
-    if (errno == EAGAIN || errno == EACCES) return Fail(33);
+  if (length != 0 && SetRangeLock(handle, true, offset, length) != 0) {
+    if (IsLockConflict(errno)) return Fail(33);
     return FailErrno();
   }
   handle.locks.push_back(Range{offset, length});
@@ -310,11 +355,33 @@ std::uint32_t UnlockRange(FileHandle file, std::uint64_t offset, std::uint64_t l
     return range.offset == offset && range.length == length;
   });
   if (held == locks.end()) return Fail(158);
-  if (length != 0 && SetRangeLock(file, found->second, false, offset, length) != 0) {
-    return FailErrno();
-  }
+  if (length != 0 && SetRangeLock(found->second, false, offset, length) != 0) return FailErrno();
   locks.erase(held);
   return 0;
 }
+
+namespace posix {
+
+bool FileIsOpen(const std::string& native) {
+  int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;  // nothing to probe with; the operation decides
+  bool open = false;
+#ifdef F_OFD_GETLK
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = static_cast<off_t>(kShareByte);
+  probe.l_len = 1;
+  probe.l_pid = 0;
+  open = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+#else
+  open = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+#endif
+  ::close(fd);
+  return open;
+}
+
+}  // namespace posix
 
 }  // namespace qd::platform

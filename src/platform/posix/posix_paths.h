@@ -26,6 +26,10 @@ std::uint32_t ResolveForCreate(const std::string& path, std::string& out);
 // Case-insensitive match of a name against a pattern with '*' and '?'.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
+// True while any handle of this layer, in this or another process, has the
+// file open (Windows refuses to erase or rename such a file).
+bool FileIsOpen(const std::string& native);
+
 // Records a failure code for LastError() and returns it (0 passes through).
 std::uint32_t Fail(std::uint32_t code);
 // Fail(WindowsCodeFromErrno(errno)).
