@@ -76,21 +76,12 @@ TEST_F(LockingTest, RecordLocksAndTheTableLockExcludeEachOther) {
   EXPECT_TRUE(CurrentWorkArea()->record_locks.empty());
   Unlock();
   EXPECT_TRUE(OtherCanLock(kTableLockOffset, 1));
-}
 
-TEST_F(LockingTest, ALockFailsAtOnceWhileAnotherHandleHoldsIt) {
-  Open("PEOPLE.DBF");
-  ASSERT_EQ(platform::LockRange(Other(), kTableLockOffset, 1), 0u);
-  EXPECT_FALSE(ALock());
-  EXPECT_EQ(CurrentWorkArea()->lock_kind, 0);
-  Go(2);
-  EXPECT_TRUE(RLock());  // record locks do not need the table lock
-  const WorkArea& area = *CurrentWorkArea();
-  ASSERT_EQ(platform::LockRange(Other(), RecordLockOffset(area, 5), area.record_length), 0u);
-  Go(5);
-  EXPECT_FALSE(RLock());
-  EXPECT_FALSE(IsLocked(5));
-  EXPECT_EQ(area.record_locks.size(), 1u);
+  // The index engine's semaphore byte is a region of its own.
+  EXPECT_TRUE(LockSemaphoreByte());
+  EXPECT_FALSE(OtherCanLock(kSemaphoreLockOffset, 1));
+  UnlockSemaphoreByte();
+  EXPECT_TRUE(OtherCanLock(kSemaphoreLockOffset, 1));
 }
 
 TEST_F(LockingTest, UnlockRecReleasesByNumberOldestNewestOrAll) {
@@ -178,17 +169,6 @@ TEST_F(LockingTest, ExclusiveTablesKeepTheLockStateWithoutSystemLocks) {
   EXPECT_EQ(ErrorText, "Error attempting to UNLOCK file " + area.file_name + " in Workarea 1");
 }
 
-TEST_F(LockingTest, SemaphoreByteIsSharedWithOtherHandles) {
-  Open("PEOPLE.DBF");
-  EXPECT_TRUE(LockSemaphoreByte());
-  EXPECT_FALSE(OtherCanLock(kSemaphoreLockOffset, 1));
-  EXPECT_TRUE(OtherCanLock(kTableLockOffset, 1));
-  UnlockSemaphoreByte();
-  EXPECT_TRUE(OtherCanLock(kSemaphoreLockOffset, 1));
-  ASSERT_EQ(platform::LockRange(Other(), kSemaphoreLockOffset, 1), 0u);
-  EXPECT_FALSE(LockSemaphoreByte());
-}
-
 TEST_F(LockingTest, CloseReleasesEveryLock) {
   Open("PEOPLE.DBF");
   LockRecords({1, 9});
@@ -261,17 +241,6 @@ TEST_F(LockingTest, TableLockSectionsWaitForTheLockAndReleaseIt) {
   EXPECT_EQ(EnterTableLockSection(area, 30), TableLockSection::NotNeeded);
   LeaveTableLockSection(area, TableLockSection::NotNeeded);
   EXPECT_FALSE(OtherCanLock(kTableLockOffset, 1));  // still ALock's
-}
-
-TEST_F(LockingTest, EveryOperationNeedsATable) {
-  Select(5);
-  EXPECT_FALSE(ALock());
-  EXPECT_EQ(ErrorCode, 215);
-  EXPECT_FALSE(RLock());
-  EXPECT_EQ(ErrorText, "No database in use [RLock]  WorkArea = 5");
-  ErrorCode = 0;
-  Unlock();
-  EXPECT_EQ(ErrorCode, 215);
 }
 
 }  // namespace
