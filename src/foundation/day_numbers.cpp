@@ -1,9 +1,9 @@
 // Day numbers: Julian day numbers of the proleptic Gregorian calendar for the
 // years 1 to 9999, and their conversions to and from the stored form
 // (YYYYMMDD) and the display form.
+#include "foundation/dates.h"
 
 #include "foundation/date_text.h"
-#include "foundation/dates.h"
 
 namespace qd {
 
