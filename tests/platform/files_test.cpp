@@ -131,6 +131,20 @@ TEST_F(FilesTest, NamesMatchIgnoringCaseAndEitherSeparator) {
   EXPECT_EQ(std::filesystem::file_size(dir_ / "data/movie.dbf"), 0u);
 }
 
+TEST_F(FilesTest, TrailingDotsAndBlanksAreDroppedAsOnWindows) {
+  // "NAME." is how dBASE names a file without extension.
+  WriteText("README", "text");
+  FileHandle file = kNoFile;
+  ASSERT_EQ(OpenFile(Path("readme."), 0x40, file), 0u);
+  EXPECT_EQ(ReadAll(file), "text");
+  CloseFile(file);
+  EXPECT_TRUE(FileExists(Path("README  ")));
+  ASSERT_EQ(CreateNewFile(Path("NOEXT. "), 0x12, file), 0u);
+  CloseFile(file);
+  EXPECT_EQ(Names(Path("N*")), (std::vector<std::string>{"NOEXT"}));
+  EXPECT_EQ(Slashes(FullPathName(Path("x/y.dbf. "))), Path("x/y.dbf"));
+}
+
 TEST_F(FilesTest, NamesDifferingOnlyByCaseAreNeverGuessed) {
   if (!CaseSensitive()) GTEST_SKIP() << "file system ignores case";
   WriteText("t.dbf", "lower");

@@ -99,8 +99,8 @@ std::uint32_t RenameFile(const std::string& from, const std::string& to) {
     const std::size_t slash_given = as_given.rfind('/');
     const std::string directory =
         slash_in_target == std::string::npos ? "" : target.substr(0, slash_in_target + 1);
-    const std::string name =
-        slash_given == std::string::npos ? as_given : as_given.substr(slash_given + 1);
+    const std::string name = posix::WindowsComponent(
+        slash_given == std::string::npos ? as_given : as_given.substr(slash_given + 1));
     target = directory + name;
     if (::rename(source.c_str(), target.c_str()) != 0) return FailErrno();
     return 0;
@@ -144,7 +144,7 @@ std::string FullPathName(const std::string& path) {
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
+      parts.push_back(posix::WindowsComponent(part));
     }
     part.clear();
   };

@@ -59,13 +59,13 @@ std::vector<std::string> SplitComponents(const std::string& native) {
   std::string part;
   for (char c : native) {
     if (c == '/') {
-      if (!part.empty()) parts.push_back(part);
+      if (!part.empty()) parts.push_back(WindowsComponent(part));
       part.clear();
     } else {
       part += c;
     }
   }
-  if (!part.empty()) parts.push_back(part);
+  if (!part.empty()) parts.push_back(WindowsComponent(part));
   return parts;
 }
 
@@ -185,6 +185,13 @@ std::uint32_t ResolveForCreate(const std::string& path, std::string& out) {
       break;
   }
   return error_number == ENOENT ? 3 : WindowsCodeFromErrno(error_number);
+}
+
+std::string WindowsComponent(const std::string& component) {
+  if (component == "." || component == "..") return component;
+  std::size_t end = component.size();
+  while (end > 0 && (component[end - 1] == ' ' || component[end - 1] == '.')) --end;
+  return end == 0 ? component : component.substr(0, end);
 }
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {

@@ -23,6 +23,10 @@ std::uint32_t ResolveExisting(const std::string& path, std::string& out);
 // case give 5, since picking one could overwrite the wrong file.
 std::uint32_t ResolveForCreate(const std::string& path, std::string& out);
 
+// A path component as Windows reads it: trailing blanks and dots dropped
+// ("MOVIE." names the file MOVIE), "." and ".." kept.
+std::string WindowsComponent(const std::string& component);
+
 // Case-insensitive match of a name against a pattern with '*' and '?'.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
