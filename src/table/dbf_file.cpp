@@ -122,18 +122,19 @@ bool AppendAllowed(WorkArea& area, std::int32_t number) {
   return true;
 }
 
-// Converts one descriptor into a field entry; false on an invalid type.
+// Converts one descriptor into a field entry; false (with the error text in
+// `error`) on an invalid type.
 bool ConvertDescriptor(WorkArea& area, const std::uint8_t* name_bytes, std::size_t name_room,
                        std::uint8_t type, std::uint8_t length, std::uint8_t decimals,
-                       std::uint32_t& running_offset) {
+                       std::uint32_t& running_offset, std::string& error) {
   FieldEntry f;
   for (std::size_t i = 0; i < name_room && i < 10 && name_bytes[i] != 0; ++i)
     f.name.push_back(UpperAscii(static_cast<char>(name_bytes[i])));
   char t = UpperAscii(static_cast<char>(type));
   if (t == 'B' || t == 'G' || t == 'P') t = 'M';
   if (t != 'C' && t != 'D' && t != 'F' && t != 'L' && t != 'M' && t != 'N') {
-    SetError(211, "Field: " + f.name + " [" + std::string(1, static_cast<char>(type)) + "] in " +
-                      area.file_name + " is not a valid field type");
+    error = "Field: " + f.name + " [" + std::string(1, static_cast<char>(type)) + "] in " +
+            area.file_name + " is not a valid field type";
     return false;
   }
   f.type = t;
@@ -213,6 +214,7 @@ bool OpenDbf(WorkArea& area, const std::string& given_name) {
 
   area.fields.clear();
   std::uint32_t running = 1;
+  std::string error;
   if (area.version == 0x02) {
     area.has_memo = false;
     area.record_count = Get16(prolog + 1);
@@ -229,10 +231,8 @@ bool OpenDbf(WorkArea& area, const std::string& given_name) {
                       "Error reading " + name + " [Use/OpenDbf]");
     for (int slot = 0; slot < 32 && desc[slot * 16] != 0x0D; ++slot) {
       const std::uint8_t* d = desc + slot * 16;
-      if (!ConvertDescriptor(area, d, 11, d[11], d[12], d[15], running)) {
-        ReleaseTable(area);
-        return false;
-      }
+      if (!ConvertDescriptor(area, d, 11, d[11], d[12], d[15], running, error))
+        return FailOpen(area, 211, error);
     }
     if (area.fields.empty())
       return FailOpen(area, 210,
@@ -266,12 +266,9 @@ bool OpenDbf(WorkArea& area, const std::string& given_name) {
     for (int i = 0; i < descriptors; ++i) {
       const std::uint8_t* d = desc.data() + static_cast<std::size_t>(i) * desc_size;
       if (d[0] == 0x0D) break;
-      const bool ok = level7 ? ConvertDescriptor(area, d, 32, d[32], d[33], d[34], running)
-                             : ConvertDescriptor(area, d, 11, d[11], d[16], d[17], running);
-      if (!ok) {
-        ReleaseTable(area);
-        return false;
-      }
+      const bool ok = level7 ? ConvertDescriptor(area, d, 32, d[32], d[33], d[34], running, error)
+                             : ConvertDescriptor(area, d, 11, d[11], d[16], d[17], running, error);
+      if (!ok) return FailOpen(area, 211, error);
     }
     if (area.fields.empty()) return FailOpen(area, 222, "Error reading " + name + " [Use/OpenDbf]");
   }

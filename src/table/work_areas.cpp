@@ -128,7 +128,8 @@ void UseWithHooks(const std::string& given_request, void* buffer, std::uint16_t 
   std::string request = AllTrim(given_request);
   if (request.empty()) return;
   const std::string shown = request;
-  request = Upper(request) + " ";
+  pf::AnsiUpper(reinterpret_cast<std::uint8_t*>(request.data()), request.size());
+  request += " ";
   if (request.find("LINKED LIST") != std::string::npos ||
       request.find("VIRTUAL FILE") != std::string::npos) {
     SetError(1101, "[USE(" + shown + ",<@Buffer>,<size>)]");
@@ -151,7 +152,7 @@ void UseWithHooks(const std::string& given_request, void* buffer, std::uint16_t 
   }
   request = AllTrim(request);
   if (alias.empty()) alias = WithoutExtension(std::string_view(request).substr(NameStart(request)));
-  alias = Upper(alias.substr(0, 64));
+  alias = alias.substr(0, 64);
   const std::string path = WithDefaultExtension(pf::FullPathName(request), "DBF");
 
   auto area = std::make_unique<WorkArea>();
