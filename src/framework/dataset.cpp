@@ -394,21 +394,18 @@ void TDataSet::Resync(TResyncMode mode) {
 void TDataSet::GetCalcFields(TRecordBuffer buffer) {
   if (calc_fields_size_ <= 0) return;
   const TDataSetState old_state = SetTempState(dsCalcFields);
-  TRecordBuffer old_buffer = calc_buffer_;
-  calc_buffer_ = buffer;
   try {
     ClearCalcFields(buffer);
     CalculateFields(buffer);
   } catch (...) {
-    calc_buffer_ = old_buffer;
     RestoreState(old_state);
     throw;
   }
-  calc_buffer_ = old_buffer;
   RestoreState(old_state);
 }
 
-void TDataSet::CalculateFields(TRecordBuffer /*buffer*/) {
+void TDataSet::CalculateFields(TRecordBuffer buffer) {
+  calc_buffer_ = buffer;
   for (TField* field : fields_.items_)
     if (field->FieldKind() == fkLookup) CalculateLookupValue(field);
   DoOnCalcFields();

@@ -259,8 +259,12 @@ class TDataSet : public TComponent {
   // Computes the calculated fields of a buffer (calc-fields state, area
   // cleared first); does nothing without calculated fields.
   void GetCalcFields(TRecordBuffer buffer);
-  // Lookup values, then OnCalcFields.
+  // Makes the buffer the calculation buffer (it stays so afterwards), then
+  // computes lookup values and calls OnCalcFields. A descendant that reads
+  // field values from a buffer of its own (a lookup into the spare buffer)
+  // switches to the calc-fields state and calls this with that buffer.
   virtual void CalculateFields(TRecordBuffer buffer);
+  void SetCalcBuffer(TRecordBuffer buffer) { calc_buffer_ = buffer; }
   int CalcFieldsSize() const { return calc_fields_size_; }
   int BlobFieldCount() const { return blob_field_count_; }
   void SetBookmarkSize(int size) { bookmark_size_ = size; }

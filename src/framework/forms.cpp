@@ -114,7 +114,6 @@ void TForm::Show() {
   Visible = true;
   ++show_count_;
   Realign();
-  if (Application().ActiveForm() == nullptr) Application().SetActiveForm(this);
 }
 
 TPanel::TPanel(TComponent* owner) : TControl(owner) { Visible = true; }

