@@ -368,13 +368,20 @@ void PushText(const char* text, std::size_t length) {
   if (entry == nullptr) return;
   entry->op = 0;
   entry->type = kTypeChar;
-  char* address = Allocate(text, length + 1);
-  if (address == nullptr) {
-    // The overflow is reported; the value reads as the empty text.
+  ExprRecord& r = *CurrentExpr;
+  if (r.pool_base == nullptr ||
+      length + 1 > static_cast<std::size_t>(r.pool_base + r.pool_size - r.pool_current)) {
+    // Reported; the value reads as the empty text.
+    SetError(354, "Working pool overflow [PARSER/Allocate]");
     entry->value.text = EmptyText;
     return;
   }
+  // The source may lie in the pool just above the free byte; only `length`
+  // bytes of it are read, the terminator is written here.
+  char* address = r.pool_current;
+  std::memmove(address, text, length);
   address[length] = '\0';
+  r.pool_current += length + 1;
   entry->value.text = address;
 }
 

@@ -28,6 +28,7 @@ TEST_F(FunctionsTest, Characters) {
   EXPECT_EQ(Text("CHR(256)"), "");
   EXPECT_EQ(Text("CHR(321)"), "A");
   EXPECT_EQ(Text("CHR(-191)"), "A");  // low 8 bits
+  EXPECT_EQ(Text("CHR(-5)"), "\xfb");
   EXPECT_EQ(Text("CHR(65.9)"), "A");
   EXPECT_EQ(Text("CHR(1E300)").size(), 1u);
   EXPECT_EQ(Text("SPACE(3)"), "   ");
