@@ -4,6 +4,7 @@
 // in another sharing mode for the index engine.
 #include "table/work_areas.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "foundation/dates.h"
@@ -47,7 +48,7 @@ std::string FieldNumberError(const char* function, int n) {
 }
 
 const FieldEntry* FieldOf(const char* function, int n) {
-  WorkArea* area = RequireTable(function);
+  WorkArea* area = RequireTable((std::string(function) + "()").c_str());
   if (area == nullptr) return nullptr;
   if (n < 1 || n > static_cast<int>(area->fields.size())) {
     SetError(220, FieldNumberError(function, n));
@@ -124,6 +125,18 @@ void Use(const std::string& request, void* buffer, std::uint16_t size) {
 
 void UseWithHooks(const std::string& given_request, void* buffer, std::uint16_t size,
                   RecordHook after_read, RecordHook before_write) {
+  // Tables still open when the process ends get their header and end-of-file
+  // byte written. Registered after the error unit's state exists, so it runs
+  // before that state is destroyed; errors are only recorded at that point.
+  static const bool close_at_exit = [] {
+    std::atexit([] {
+      SetImmediateDispatch(false);
+      SetRaiseExceptions(false);
+      CloseEveryWorkArea();
+    });
+    return true;
+  }();
+  (void)close_at_exit;
   Close();
   std::string request = AllTrim(given_request);
   if (request.empty()) return;

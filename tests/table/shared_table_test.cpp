@@ -75,5 +75,13 @@ TEST_F(SharedTableTest, EndOfFileByteNeverLandsOnAnotherProgramsRecord) {
   EXPECT_EQ(Get32(b, 4), 5u);
 }
 
+TEST_F(SharedTableTest, TablesLeftOpenAreClosedAtProcessEnd) {
+  ASSERT_EQ(OtherProgramAppends({"fou", "--exit"}), 0);
+  const Bytes b = ReadAll(Path("shared.dbf"));
+  ASSERT_EQ(b.size(), 65u + 4 * 4 + 1);
+  EXPECT_EQ(Get32(b, 4), 4u);
+  EXPECT_EQ(b.back(), 0x1A);
+}
+
 }  // namespace
 }  // namespace qd::table_test
