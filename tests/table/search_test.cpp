@@ -105,7 +105,9 @@ TEST_F(SearchTest, OptionWordsAndBadSpecifications) {
 }
 
 TEST_F(SearchTest, FailedSearchEndsAtEndOfFileAndStopsContinue) {
+  Close();
   const auto before = FileBytes("PEOPLE.DBF");
+  Open("PEOPLE.DBF", true);
   EXPECT_EQ(Find("CITY", "PARIS"), 0);
   EXPECT_EQ(ErrorCode, 0);
   EXPECT_TRUE(dEOF());
@@ -120,6 +122,7 @@ TEST_F(SearchTest, FailedSearchEndsAtEndOfFileAndStopsContinue) {
   Continue();
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(SearchField, 0);
+  Close();
   EXPECT_EQ(FileBytes("PEOPLE.DBF"), before);
 }
 

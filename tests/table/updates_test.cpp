@@ -22,14 +22,9 @@ class UpdatesTest : public lock_testing::TableTest {
     CreateNamesTable("PEOPLE.DBF", {"ANN", "BOB", "CAY", "DAN"});
   }
   std::vector<std::uint8_t> Table() const { return FileBytes("PEOPLE.DBF"); }
-  // The stored bytes of record r.
-  std::string Stored(std::int32_t r) {
-    const WorkArea& area = *CurrentWorkArea();
-    const std::vector<std::uint8_t> bytes = Table();
-    const std::size_t at = area.header_length + static_cast<std::size_t>(r - 1) * area.record_length;
-    return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                       bytes.begin() + static_cast<std::ptrdiff_t>(at + area.record_length));
-  }
+  // The stored bytes of record r (read through the table's own handle, as
+  // an exclusively opened file cannot be read through another).
+  std::string Stored(std::int32_t r) { return Peek(0, r) + Peek(1, r) + Peek(2, r); }
   static void SetAmount(std::int32_t value) { std::memcpy(FieldAddress(2), &value, 4); }
   static std::int32_t Amount() {
     std::int32_t value = 0;
