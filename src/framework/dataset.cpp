@@ -258,6 +258,10 @@ void TDataSet::MoveBufferTo(int from, int to) {
   auto begin = buffers_.begin();
   if (from < to) std::rotate(begin + from, begin + from + 1, begin + to + 1);
   else std::rotate(begin + to, begin + from, begin + from + 1);
+  // The cursor stays with its buffer.
+  if (current_record_ == from) current_record_ = to;
+  else if (from < to && current_record_ > from && current_record_ <= to) --current_record_;
+  else if (from > to && current_record_ >= to && current_record_ < from) ++current_record_;
 }
 
 void TDataSet::SetCurrentRecord(int index) {
@@ -611,6 +615,7 @@ void TDataSet::Insert() {
     SetBookmarkData(buffer, old_current.data());
   }
   if (record_count_ < buffer_count_) ++record_count_;
+  if (current_record_ >= record_count_) current_record_ = -1;  // its row left the ring
   InternalInsert();
   EndInsertAppend();
 }
@@ -709,6 +714,7 @@ void TDataSet::AddRecord(const std::vector<Variant>& values, bool append) {
   BeginInsertAppend();
   if (!append) UpdateCursorPos();
   MoveBufferTo(record_count_, active_record_);
+  if (current_record_ >= record_count_) current_record_ = -1;  // its row left the ring
   TRecordBuffer buffer = ActiveBuffer();
   InitRecord(buffer);
   SetState(dsInsert);

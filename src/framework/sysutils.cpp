@@ -359,11 +359,14 @@ int StrToInt(std::string_view text) {
 }
 
 std::string FloatToStr(double value) {
+  // Independent of the C locale: the separator is the host's.
   char text[40];
-  std::snprintf(text, sizeof text, "%.15G", value);
-  std::string out = text;
-  for (char& c : out)
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
+  std::string out(text, result.ptr);
+  for (char& c : out) {
     if (c == '.') c = Regional().decimal_separator;
+    else if (c == 'e') c = 'E';
+  }
   return out;
 }
 
