@@ -370,6 +370,14 @@ TEST_F(PrimDatasetTest, OpenAndCloseSequences) {
   EXPECT_EQ(ds.calls, std::vector<std::string>{"Close"});
   EXPECT_FALSE(ds.CursorOpen());
   EXPECT_EQ(ds.FieldCount(), 0);
+
+  // Field definitions asked for while closed open the table briefly.
+  ds.calls.clear();
+  ds.FieldDefs().SetUpdated(false);
+  ds.FieldDefs().Update();
+  EXPECT_EQ(ds.FieldDefs().Count(), 2);
+  EXPECT_EQ(ds.calls, (std::vector<std::string>{"Open", "InitFieldDefs", "Close"}));
+  EXPECT_FALSE(ds.Active());
 }
 
 TEST_F(PrimDatasetTest, EndAndBeginningOfTableRaiseNothing) {
