@@ -245,6 +245,33 @@ TEST_F(DbfFileTest, WritesAppendsAndHeaderAtClose) {
   EXPECT_EQ(std::string(b.begin() + hl, b.begin() + hl + 12), " aaa*bbb ccc");
 }
 
+TEST_F(DbfFileTest, ExclusiveReadAheadFollowsEveryWrite) {
+  WriteAll(Path("t.dbf"), BuildDbf(0x03, {{"A", 'C', 3}}, {" one", " two", " thr"}));
+  WorkArea area;
+  ASSERT_TRUE(Open(area, Path("t.dbf"), kExclusiveOpenMode, tlOem));
+  ASSERT_TRUE(GetDbfRecord(area, 1));  // records 1..3 now held in memory
+  SetRecordText(area, " \xE9\xE9\xE9");
+  ASSERT_TRUE(PutDbfRecord(area, 2));
+  SetRecordText(area, "*");
+  ASSERT_TRUE(PutDeleteFlag(area, 3));
+  SetRecordText(area, " new");
+  ASSERT_TRUE(AppendDbfRecord(area));
+  ASSERT_TRUE(GetDbfRecord(area, 2));
+  EXPECT_EQ(RecordText(area), " \xE9\xE9\xE9");
+  ASSERT_TRUE(GetDbfRecord(area, 3));
+  EXPECT_EQ(RecordText(area), "*thr");
+  ASSERT_TRUE(GetDbfRecord(area, 4));
+  EXPECT_EQ(RecordText(area), " new");
+  // A direct field write (as field pokes do) reports itself.
+  ASSERT_TRUE(GetDbfRecord(area, 1));
+  const char poke[] = "XY";
+  std::size_t done = 0;
+  ASSERT_EQ(platform::WriteAt(area.file, 65 + 4 + 1, poke, 2, done), 0u);
+  NoteFileWrite(area, 65 + 4 + 1, poke, 2);
+  ASSERT_TRUE(GetDbfRecord(area, 2));
+  EXPECT_EQ(RecordText(area).substr(1, 2), "XY");
+}
+
 TEST_F(DbfFileTest, RewriteKeepsCountUntilCloseAndForeignReservedBytes) {
   WriteAll(Path("t.dbf"), BuildDbf(0x03, {{"A", 'C', 3}}, {" one", " two"}));
   WorkArea area;
