@@ -76,6 +76,45 @@ TEST_F(CompileTest, FieldNamesAliasesAndFunctionsOfTheSameName) {
   EXPECT_NE(CompileError("TRI(NAME)").find("Syntax error"), std::string::npos);
 }
 
+TEST_F(CompileTest, AbbreviationsAndPoolBytes) {
+  // The operation just before the end entry.
+  auto last_op = [&](const std::string& text) {
+    ExprRecord* r = Compile(text);
+    EXPECT_NE(r, nullptr) << text;
+    if (r == nullptr) return 0;
+    ExprNode* n = r->code_base;
+    while (n->next->entry.op != -1) n = n->next;
+    return n->entry.op;
+  };
+  // Every listed abbreviation is the function itself.
+  for (const char* text : {"CMON(DATE())", "CMONT(DATE())", "CMONTH(DATE())"}) {
+    EXPECT_EQ(last_op(text), 267) << text;
+  }
+  for (const char* text : {"REPL('a',2)", "REPLI('a',2)", "REPLIC('a',2)", "REPLICA('a',2)",
+                           "REPLICAT('a',2)", "replicate('a',2)"}) {
+    EXPECT_EQ(last_op(text), 301) << text;
+  }
+  for (const char* text : {"SOUN('a')", "SOUND('a')", "SOUNDE('a')", "SOUNDEX('a')"}) {
+    EXPECT_EQ(last_op(text), 308) << text;
+  }
+  // Names that are not in the table match nothing.
+  for (const char* text : {"CMO(DATE())", "REP('a',2)", "SOU('a')", "UPP('a')", "STRING(1)"}) {
+    EXPECT_NE(CompileError(text).find("Syntax error"), std::string::npos) << text;
+  }
+  // The pool holds every literal with its terminator plus each function's
+  // result room.
+  auto pool = [&](const std::string& text) {
+    ExprRecord* r = Compile(text);
+    return r == nullptr ? -1 : int{r->pool_size};
+  };
+  EXPECT_EQ(pool("'abc'"), 4);
+  EXPECT_EQ(pool("CDOW(DATE())"), 15);
+  EXPECT_EQ(pool("DTOC(DATE()) + DTOS(DATE())"), 20);
+  EXPECT_EQ(pool("STR(1) + CHR(65)"), 258);
+  EXPECT_EQ(pool("IIF(.T., 'a', 'b')"), 260);
+  EXPECT_EQ(pool("UPPER('ab')"), 3);
+}
+
 TEST_F(CompileTest, LogicalOperatorsNeedSeparatedNames) {
   Open(1, "flags", {{"A", 'L', 1}, {"B", 'L', 1}}, {"TF"});
   EXPECT_FALSE(Logical("A .AND. B"));
