@@ -158,7 +158,7 @@ void FreeConstList(ConstNode*& base) {
 ConstNode* AddConstant(const char* text, std::size_t length) {
   void* block = ::operator new(sizeof(ConstNode) + length + 1, std::nothrow);
   if (block == nullptr) {
-    Parser.out_of_memory = true;
+    Parser.OutOfMemory = true;
     return nullptr;
   }
   ConstNode* node = new (block) ConstNode;
@@ -213,7 +213,7 @@ bool SStackCheck() {
   ExprRecord& r = *CurrentExpr;
   bool created = false;
   if (!AdvanceList(r.code_base, r.code_current, created)) {
-    Parser.out_of_memory = true;
+    Parser.OutOfMemory = true;
     SetError(217, " [PARSER/SStackCheck]");
     return false;
   }
@@ -263,7 +263,10 @@ bool WStackCheck() {
   return true;
 }
 
-char* Allocate(const char* source, std::size_t length) {
+namespace {
+
+// Takes `length` bytes from the pool; nil after reporting an overflow.
+char* Reserve(std::size_t length) {
   ExprRecord& r = *CurrentExpr;
   if (r.pool_base == nullptr ||
       length > static_cast<std::size_t>(r.pool_base + r.pool_size - r.pool_current)) {
@@ -271,9 +274,16 @@ char* Allocate(const char* source, std::size_t length) {
     return nullptr;
   }
   char* address = r.pool_current;
-  // Sources may lie in the pool just above the free byte.
-  std::memmove(address, source, length);
   r.pool_current += length;
+  return address;
+}
+
+}  // namespace
+
+char* Allocate(const char* source, std::size_t length) {
+  char* address = Reserve(length);
+  // Sources may lie in the pool just above the free byte.
+  if (address != nullptr) std::memmove(address, source, length);
   return address;
 }
 
@@ -368,20 +378,17 @@ void PushText(const char* text, std::size_t length) {
   if (entry == nullptr) return;
   entry->op = 0;
   entry->type = kTypeChar;
-  ExprRecord& r = *CurrentExpr;
-  if (r.pool_base == nullptr ||
-      length + 1 > static_cast<std::size_t>(r.pool_base + r.pool_size - r.pool_current)) {
-    // Reported; the value reads as the empty text.
-    SetError(354, "Working pool overflow [PARSER/Allocate]");
+  char* address = Reserve(length + 1);
+  if (address == nullptr) {
+    // The overflow is reported; the value reads as the empty text.
     entry->value.text = EmptyText;
     return;
   }
-  // The source may lie in the pool just above the free byte; only `length`
-  // bytes of it are read, the terminator is written here.
-  char* address = r.pool_current;
+  // Only `length` bytes of the source are read (it may be a field at the end
+  // of the record buffer, or lie in the pool just above); the terminator is
+  // written here.
   std::memmove(address, text, length);
   address[length] = '\0';
-  r.pool_current += length + 1;
   entry->value.text = address;
 }
 
@@ -458,9 +465,10 @@ void ReportMissingArea(int area_number) {
   SetError(215, "No database in use [Evaluate]  WorkArea = " + std::to_string(area_number));
 }
 
-// Field operations 321..330: reads field `number` of work area `area_number`
-// as the kind compiled into the operation, never beyond the field's bytes.
-void PushField(int kind, int number, int area_number) {
+// Field operations 321..330: pushes field `number` of work area `area_number`
+// as the kind compiled into the operation, never reading beyond the field's
+// bytes.
+void GetFieldValue(int kind, int number, int area_number) {
   const WorkArea* area = area_number >= 1 && area_number <= kWorkAreaCount
                              ? WorkAreas[static_cast<std::size_t>(area_number)].get()
                              : nullptr;
@@ -565,10 +573,10 @@ void RunOperation(const ExprEntry& entry) {
     if (op >= kTokCharField + kTokQualifiedOffset) {
       const int area = PopLogical();
       const int number = PopLogical();
-      PushField(kind, number, area);
+      GetFieldValue(kind, number, area);
     } else {
       const int number = PopLogical();
-      PushField(kind, number, CurrentArea);
+      GetFieldValue(kind, number, CurrentArea);
     }
     return;
   }

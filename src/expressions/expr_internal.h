@@ -30,7 +30,7 @@ inline constexpr int kTokContains = 346;
 // The lexer met a literal that the text ends inside.
 inline constexpr int kTokBadLiteral = -2;
 
-inline constexpr int kDefaultDecimals = 2;
+inline constexpr int DefaultDecimals = 2;
 inline constexpr int kNoDecimalsYet = 19;
 inline constexpr int kParseStackSize = 150;
 inline constexpr int kLiteralBufferSize = 511;
@@ -50,24 +50,24 @@ const char* FunctionName(int code);
 // ------------------------------------------------------- parser state -----
 
 struct ParserState {
-  char text[257] = {};              // the expression text, NUL-terminated
-  int read_pos = 0;
-  char literals[kLiteralBufferSize] = {};
-  int literal_end = 0;
+  char ExprText[kMaxText + 2] = {};  // the expression text, NUL-terminated
+  int ReadPos = 0;
+  char LiteralBuffer[kLiteralBufferSize] = {};
+  int LiteralEnd = 0;
   // Token attributes of the last number, string and field.
-  double number = 0;
-  char* string = nullptr;
-  int field_number = 0;
-  int field_area = 0;
+  double LastNumber = 0;
+  char* LastString = nullptr;
+  int LastFieldNumber = 0;
+  int LastFieldArea = 0;
   // Result attributes collected for AssignExpr.
-  int result_width = 0;             // saturated at 65535
-  int result_decimals = kNoDecimalsYet;
-  std::uint32_t pool_size = 0;      // saturated at 65535 when stored
-  char result_type = 'C';
+  int ResultWidth = 0;
+  int ResultDecimals = kNoDecimalsYet;
+  std::uint32_t PoolSize = 0;  // saturated at 65535 when stored
+  char ResultType = 'C';
   // The first parse error's full report text, and an allocation failure
   // (already reported) that ends the compilation.
-  std::string error;
-  bool out_of_memory = false;
+  std::string ErrorReport;
+  bool OutOfMemory = false;
 };
 inline ParserState Parser;
 

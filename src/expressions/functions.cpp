@@ -20,7 +20,7 @@ namespace {
 char Scratch[kMaxText + 1];
 
 constexpr const char* kSoundexDigits = "01230120022455012623010202";
-constexpr int kSoundexLength = 4;
+constexpr int SoundexLength = 4;
 constexpr std::size_t kSoundexInput = 100;
 
 // Truncated toward zero and saturated to 64 bits; NaN counts as 0.
@@ -122,14 +122,14 @@ void PushStr(double x, int width, int decimals) {
 }
 
 void PushSoundex(const char* s) {
-  char result[kSoundexLength] = {'0', '0', '0', '0'};
+  char result[SoundexLength] = {'0', '0', '0', '0'};
   const std::size_t length = std::min(std::strlen(s), kSoundexInput);
   if (length > 0) {
     const unsigned char first = AsciiUpper(static_cast<unsigned char>(s[0]));
     result[0] = static_cast<char>(first);
     char last = IsAsciiLetter(first) ? kSoundexDigits[first - 'A'] : '0';
     int filled = 1;
-    for (std::size_t i = 1; i < length && filled < kSoundexLength; ++i) {
+    for (std::size_t i = 1; i < length && filled < SoundexLength; ++i) {
       const unsigned char c = AsciiUpper(static_cast<unsigned char>(s[i]));
       if (!IsAsciiLetter(c)) continue;
       const char digit = kSoundexDigits[c - 'A'];
@@ -138,7 +138,7 @@ void PushSoundex(const char* s) {
       last = digit;
     }
   }
-  PushText(result, kSoundexLength);
+  PushText(result, SoundexLength);
 }
 
 void PushSubstr(const char* s, double start_value, double count_value) {

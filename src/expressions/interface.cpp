@@ -69,15 +69,15 @@ ExprRecord* AssignExpr(const std::string& text) {
   const int failed = text.size() > kMaxText ? (ReportParseError("Syntax error"), 1) : ParseExpr();
   if (failed != 0) {
     // The partial record goes first: the report may end the caller's run.
-    const std::string report = Parser.error;
+    const std::string report = Parser.ErrorReport;
     FreeExpr(record);
     if (!report.empty()) SetError(351, report);
     return nullptr;
   }
 
   record->text = text;
-  record->result_type = Parser.result_type;
-  std::uint32_t pool = Parser.pool_size;
+  record->result_type = Parser.ResultType;
+  std::uint32_t pool = Parser.PoolSize;
   if (record->result_type == 'M') pool = MemoSize;
   record->pool_size = Saturate16(pool);
   if (record->pool_size > 0) {
@@ -91,16 +91,16 @@ ExprRecord* AssignExpr(const std::string& text) {
   }
   record->pool_current = record->pool_base;
 
-  const int width = Parser.result_width;
+  const int width = Parser.ResultWidth;
   switch (record->result_type) {
     case 'C':
       record->result_width =
-          Parser.pool_size == static_cast<std::uint32_t>(width) + 1 ? Saturate16(width) : 0;
+          Parser.PoolSize == static_cast<std::uint32_t>(width) + 1 ? Saturate16(width) : 0;
       record->result_decimals = 0;
       break;
     case 'N': {
       const int decimals =
-          Parser.result_decimals < kNoDecimalsYet ? Parser.result_decimals : kDefaultDecimals;
+          Parser.ResultDecimals < kNoDecimalsYet ? Parser.ResultDecimals : DefaultDecimals;
       record->result_decimals = static_cast<std::uint8_t>(decimals);
       record->result_width = Saturate16(width >= decimals + 2 ? width : decimals + 11);
       break;

@@ -56,12 +56,12 @@ bool IsLetter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); 
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
 void AddPool(std::uint32_t bytes) {
-  Parser.pool_size = std::min<std::uint32_t>(Parser.pool_size + bytes, 0xFFFFFFu);
+  Parser.PoolSize = std::min<std::uint32_t>(Parser.PoolSize + bytes, 0xFFFFFFu);
 }
 
 void ResetResultAttributes() {
-  Parser.result_width = 0;
-  Parser.result_decimals = kDefaultDecimals;
+  Parser.ResultWidth = 0;
+  Parser.ResultDecimals = DefaultDecimals;
 }
 
 int ReadNumber(int first) {
@@ -82,37 +82,37 @@ int ReadNumber(int first) {
   // Reads as much of the text as forms a number ("1E" reads as 1).
   double value = 0;
   std::from_chars(digits, digits + count, value);
-  Parser.number = value;
+  Parser.LastNumber = value;
   ResetResultAttributes();
   return kTokNumber;
 }
 
 int ReadLiteral(int quote) {
-  const int start = Parser.literal_end;
+  const int start = Parser.LiteralEnd;
   for (;;) {
     const int c = ReadChar(false);
     if (c == kEndChar) return kTokBadLiteral;
     if (c == quote) break;
     // When the buffer is full further characters are dropped; the last byte
     // stays free for the terminator.
-    if (Parser.literal_end < kLiteralBufferSize - 1) {
-      Parser.literals[Parser.literal_end++] = static_cast<char>(c);
+    if (Parser.LiteralEnd < kLiteralBufferSize - 1) {
+      Parser.LiteralBuffer[Parser.LiteralEnd++] = static_cast<char>(c);
     }
     AddPool(1);
   }
-  const int length = Parser.literal_end - start;
-  if (Parser.literal_end < kLiteralBufferSize) {
-    Parser.literals[Parser.literal_end++] = '\0';
+  const int length = Parser.LiteralEnd - start;
+  if (Parser.LiteralEnd < kLiteralBufferSize) {
+    Parser.LiteralBuffer[Parser.LiteralEnd++] = '\0';
   } else {
-    Parser.literals[kLiteralBufferSize - 1] = '\0';
+    Parser.LiteralBuffer[kLiteralBufferSize - 1] = '\0';
   }
   AddPool(1);
-  ConstNode* node = AddConstant(Parser.literals + start, static_cast<std::size_t>(length));
+  ConstNode* node = AddConstant(Parser.LiteralBuffer + start, static_cast<std::size_t>(length));
   if (node == nullptr) {
     SetError(217, " [AssignExpr()]");
     return kEndChar;
   }
-  Parser.string = node->text();
+  Parser.LastString = node->text();
   ResetResultAttributes();
   return kTokString;
 }
@@ -160,21 +160,21 @@ int ReadName(int first) {
 void ResetParser(const std::string& text) {
   Parser = ParserState{};
   const std::size_t length = std::min<std::size_t>(text.size(), kMaxText);
-  std::memcpy(Parser.text, text.data(), length);
-  Parser.text[length] = '\0';
+  std::memcpy(Parser.ExprText, text.data(), length);
+  Parser.ExprText[length] = '\0';
 }
 
 int ReadChar(bool upper) {
-  const int pos = Parser.read_pos++;
+  const int pos = Parser.ReadPos++;
   if (pos < 0 || pos > static_cast<int>(kMaxText)) return kEndChar;
-  const int c = static_cast<unsigned char>(Parser.text[pos]);
+  const int c = static_cast<unsigned char>(Parser.ExprText[pos]);
   if (c == 0) return kEndChar;
   if (upper && c >= 'a' && c <= 'z') return c - 'a' + 'A';
   return c;
 }
 
 void UnreadChar() {
-  if (Parser.read_pos > 0) --Parser.read_pos;
+  if (Parser.ReadPos > 0) --Parser.ReadPos;
 }
 
 int NextToken() {
@@ -251,9 +251,9 @@ int LookupField(const std::string& name, bool qualified) {
   }
   if (number == 0) return kTokUnmatched;
   const FieldEntry& field = area->fields[static_cast<std::size_t>(number - 1)];
-  Parser.field_number = number;
-  Parser.field_area = area_number;
-  Parser.result_width = field.length;
+  Parser.LastFieldNumber = number;
+  Parser.LastFieldArea = area_number;
+  Parser.ResultWidth = field.length;
   const int offset = qualified ? kTokQualifiedOffset : 0;
   switch (field.type) {
     case 'C':
@@ -267,8 +267,8 @@ int LookupField(const std::string& name, bool qualified) {
       return kTokCharField + 4 + offset;
     case 'N':
     case 'F':
-      Parser.result_decimals =
-          Parser.result_decimals == kNoDecimalsYet ? field.decimals : kDefaultDecimals;
+      Parser.ResultDecimals =
+          Parser.ResultDecimals == kNoDecimalsYet ? field.decimals : DefaultDecimals;
       return kTokCharField + 1 + offset;
     default:
       return kTokUnmatched;

@@ -114,10 +114,10 @@ bool Push(int state) {
   StackEntry& entry = Stack[++Top];
   entry.state = state;
   entry.type = 0;
-  entry.number = Parser.number;
-  entry.string = Parser.string;
-  entry.field_number = Parser.field_number;
-  entry.field_area = Parser.field_area;
+  entry.number = Parser.LastNumber;
+  entry.string = Parser.LastString;
+  entry.field_number = Parser.LastFieldNumber;
+  entry.field_area = Parser.LastFieldArea;
   return true;
 }
 
@@ -186,7 +186,7 @@ bool Reduce(const RuleEntry& rule, StackEntry* rhs, int& type) {
     case kActNone:
       return true;
     case kActStart:
-      Parser.result_type = TypeLetter(rhs[0].type);
+      Parser.ResultType = TypeLetter(rhs[0].type);
       return PushOp(-1, 0);
     case kActBinary: {
       for (const OperatorRule& op : kOperators) {
@@ -263,9 +263,9 @@ int FindAction(int state, int token) {
 }  // namespace
 
 void ReportParseError(const std::string& message) {
-  if (!Parser.error.empty()) return;  // the first error stands
-  const std::string text(Parser.text);
-  const int pos = Parser.read_pos;
+  if (!Parser.ErrorReport.empty()) return;  // the first error stands
+  const std::string text(Parser.ExprText);
+  const int pos = Parser.ReadPos;
   std::string window;
   std::size_t start = 0;
   if (pos <= 50) {
@@ -276,7 +276,7 @@ void ReportParseError(const std::string& message) {
   }
   if (start < text.size()) window += text.substr(start, 51);
   window += text.size() > start + 51 ? "...]" : "]";
-  Parser.error = "Error in expression : " + message + "\r\n" + window + "\r\n" + " [AssignExpr]";
+  Parser.ErrorReport = "Error in expression : " + message + "\r\n" + window + "\r\n" + " [AssignExpr]";
 }
 
 int ParseExpr() {
@@ -285,7 +285,7 @@ int ParseExpr() {
   constexpr int kNoToken = -100;
   int lookahead = kNoToken;
   for (;;) {
-    if (Parser.out_of_memory) return 1;
+    if (Parser.OutOfMemory) return 1;
     const int state = Stack[Top].state;
     int action;
     if (kActionStart[state] == kActionStart[state + 1] && kDefaultReduction[state] >= 0) {
@@ -298,7 +298,7 @@ int ParseExpr() {
           ReportParseError("Syntax error");
           return 1;
         }
-        if (Parser.out_of_memory) return 1;
+        if (Parser.OutOfMemory) return 1;
         if (lookahead < 0) lookahead = 0;
       }
       action = FindAction(state, lookahead);
@@ -317,7 +317,7 @@ int ParseExpr() {
       StackEntry* rhs = &Stack[Top - rule.length + 1];
       int type = 0;
       if (!Reduce(rule, rhs, type)) {
-        if (Parser.error.empty() && !Parser.out_of_memory) ReportParseError("Syntax error");
+        if (Parser.ErrorReport.empty() && !Parser.OutOfMemory) ReportParseError("Syntax error");
         return 1;
       }
       Top -= rule.length;
