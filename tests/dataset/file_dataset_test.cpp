@@ -1,0 +1,469 @@
+// The file dataset over real table files: the open request (alias, exclusive
+// and read-only use, record-count correction, creating a missing table,
+// record hooks), the Exclusive setter, IsSequenced, and the locked updates
+// while another process holds the lock (retry events, the "Lock failed"
+// warnings, and buffers that show what is stored after a refused lock).
+//
+// The other process is this test binary started again with
+// --gtest_filter=LockHolderProcess.* and the arguments after --qd-holder.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dataset/file_dataset.h"
+#include "foundation/dates.h"
+#include "foundation/errors.h"
+#include "framework/recording_host.h"
+#include "platform/platform.h"
+#include "table/locking.h"
+#include "table/record_updates.h"
+#include "table/work_areas.h"
+
+namespace qd {
+namespace {
+
+namespace fs = std::filesystem;
+using fw::testing::ScopedHost;
+
+// ------------------------------------------------------------ helpers ---
+
+std::vector<std::uint8_t> FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Waits (polling) until the file exists; false after about a minute.
+bool WaitForFile(const fs::path& path) {
+  for (int i = 0; i < 12000; ++i) {
+    if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+void Touch(const fs::path& path) { std::ofstream(path) << "x"; }
+
+// Writes the table NAME C(10), AMOUNT N(5,0) with one record per name
+// (AMOUNT = its position), using the engine directly. Leaves no work area
+// in use.
+void WriteNamesTable(const std::string& path, const std::vector<std::string>& names) {
+  ASSERT_TRUE(CreateDBF(path, {{"NAME", 'C', 10, 0}, {"AMOUNT", 'N', 5, 0}}));
+  Select(0);
+  const int area = Selected();
+  Use(path + " EXCLUSIVE", nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    ClearRecord();
+    std::uint8_t* slot = FieldAddress(1);
+    slot[0] = static_cast<std::uint8_t>(names[i].size());
+    std::memcpy(slot + 1, names[i].data(), names[i].size());
+    const auto amount = static_cast<std::int32_t>(i + 1);
+    std::memcpy(FieldAddress(2), &amount, 4);
+    Append();
+  }
+  Select(area);
+  Close();
+}
+
+// The test dataset exposes the work area it opened.
+class TestDbf : public TQdDbf {
+ public:
+  using TQdDbf::TQdDbf;
+  const qd::WorkArea& Area() const { return *WorkAreas.at(WorkArea()); }
+  using TQdDbf::KeepsTableOpen;
+  using TQdDbf::s_ReplaceWithLock;
+};
+
+class FileDatasetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitErrorUnit();
+    RaiseExceptions = true;  // engine failures raise instead of halting
+    DateFormat = 0;
+    CenturyOn = false;
+    Select(1);
+    std::string temp;
+    ASSERT_EQ(platform::TempDirectory(temp), 0u);
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::path(temp) / (std::string("qdfds_") + info->name() + "_" +
+                             std::to_string(platform::TickCount()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    RaiseExceptions = false;
+    ImmediateDispatch = false;
+    CloseEveryWorkArea();
+    IndexHooks = IndexHookTable{};
+    OpenModeOverride = -1;
+    qd::AutoFixRecCount = false;
+    InitErrorUnit();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).generic_string(); }
+
+  // A names table PEOPLE.DBF and a dataset over it (not yet open).
+  std::unique_ptr<TestDbf> PeopleDataset(const std::vector<std::string>& names) {
+    WriteNamesTable(Path("PEOPLE.DBF"), names);
+    auto dataset = std::make_unique<TestDbf>();
+    dataset->SetDbfFileName(Path("PEOPLE.DBF"));
+    return dataset;
+  }
+
+  ScopedHost host_;
+  fs::path dir_;
+};
+
+// ------------------------------------------------------ the open request ---
+
+TEST_F(FileDatasetTest, ReadOnlyUseOpensWithTheOverrideAndChangesNothing) {
+  auto people = PeopleDataset({"ANN", "BOB"});
+  const auto before = FileBytes(Path("PEOPLE.DBF"));
+
+  // Read-only and shared: read-only access, others may read and write.
+  people->SetReadOnly(true);
+  people->Open();
+  EXPECT_EQ(people->Area().open_mode, kReadOnlySharedOpenMode);
+  EXPECT_FALSE(people->Area().exclusive);
+  EXPECT_EQ(OpenModeOverride, -1);
+  EXPECT_FALSE(people->CanModify());
+  EXPECT_THROW(people->Edit(), Exception);
+  EXPECT_THROW(people->Append(), Exception);
+  // The framework lets a delete through to the dataset, which refuses it.
+  people->Delete();
+  people->Restore();
+  EXPECT_EQ(people->FieldByName("NAME")->AsString(), "ANN");
+  people->Close();
+
+  // Read-only and exclusive: plain read-only access, still counted exclusive.
+  people->SetExclusive(true);
+  people->Open();
+  EXPECT_EQ(people->Area().open_mode, kReadOnlyOpenMode);
+  EXPECT_TRUE(people->Area().exclusive);
+  EXPECT_EQ(OpenModeOverride, -1);
+  people->Delete();
+  people->Close();
+  EXPECT_EQ(FileBytes(Path("PEOPLE.DBF")), before);
+
+  // Without ReadOnly the modes are the engine's own.
+  people->SetReadOnly(false);
+  people->Open();
+  EXPECT_EQ(people->Area().open_mode, kExclusiveOpenMode);
+  people->SetExclusive(false);  // closes and reopens the active dataset
+  EXPECT_TRUE(people->Active());
+  EXPECT_EQ(people->Area().open_mode, kSharedOpenMode);
+  EXPECT_TRUE(host_.host.boxes.empty());
+}
+
+TEST_F(FileDatasetTest, RequestCarriesTheAliasAndExclusiveUse) {
+  auto people = PeopleDataset({"ANN"});
+  people->SetName(" staff ");
+  people->Open();
+  Select(people->WorkArea());
+  EXPECT_EQ(Alias(), "STAFF");
+  EXPECT_FALSE(people->Area().exclusive);
+
+  // Another table under the same component name is refused its alias.
+  WriteNamesTable(Path("OTHER.DBF"), {"ZED"});
+  TestDbf other;
+  other.SetName("Staff");
+  other.SetDbfFileName(Path("OTHER.DBF"));
+  EXPECT_THROW(other.Open(), Exception);
+  EXPECT_FALSE(other.Active());
+
+  people->Close();
+  people->SetExclusive(true);
+  EXPECT_FALSE(people->Active());  // setting Exclusive does not open
+  people->Open();
+  EXPECT_TRUE(people->Area().exclusive);
+  EXPECT_EQ(people->Area().open_mode, kExclusiveOpenMode);
+}
+
+TEST_F(FileDatasetTest, RecordCountCorrectionOnlyAroundTheOpen) {
+  auto people = PeopleDataset({"ANN", "BOB", "CAY"});
+  // The header claims one record; the file holds three.
+  {
+    std::fstream file(Path("PEOPLE.DBF"), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4);
+    const char count[4] = {1, 0, 0, 0};
+    file.write(count, 4);
+  }
+  people->SetExclusive(true);  // no refresh of the count from the file size
+  people->Open();
+  EXPECT_EQ(people->RecordCount(), 1);
+  people->Close();
+
+  people->SetAutoFixRecCount(true);
+  people->Open();
+  EXPECT_EQ(people->RecordCount(), 3);
+  EXPECT_FALSE(qd::AutoFixRecCount);
+}
+
+TEST_F(FileDatasetTest, MissingTableIsCreatedFromTheStructureList) {
+  TestDbf stock;
+  stock.SetDbfFileName(Path("STOCK"));
+  stock.DbfFields().Add("ITEM, C, 12, 0");
+  stock.DbfFields().Add("QTY, N, 6, 0");
+  stock.Open();
+  EXPECT_EQ(stock.FieldCount(), 2);
+  EXPECT_EQ(stock.RecordCount(), 0);
+  EXPECT_TRUE(host_.host.boxes.empty());
+  stock.Close();
+
+  // Without structure lines: both warnings, then the engine's own failure.
+  TestDbf empty;
+  empty.SetDbfFileName(Path("EMPTY"));
+  EXPECT_THROW(empty.Open(), Exception);
+  ASSERT_EQ(host_.host.boxes.size(), 2u);
+  EXPECT_EQ(host_.host.boxes[0].text, "FieldList.Count is <= 0 trying to create a database");
+  EXPECT_EQ(host_.host.boxes[1].text, "Could not create \"" + Path("EMPTY") + ".DBF\"");
+  EXPECT_FALSE(fs::exists(dir_ / "EMPTY.DBF"));
+
+  // CreateIfNotFound off: no attempt and no warning.
+  host_.host.boxes.clear();
+  TestDbf absent;
+  absent.SetCreateIfNotFound(false);
+  absent.SetDbfFileName(Path("ABSENT"));
+  absent.DbfFields().Add("ITEM, C, 12, 0");
+  EXPECT_THROW(absent.Open(), Exception);
+  EXPECT_TRUE(host_.host.boxes.empty());
+  EXPECT_FALSE(fs::exists(dir_ / "ABSENT.DBF"));
+}
+
+TEST_F(FileDatasetTest, RecordHooksSwitchTheOpenToHookedUse) {
+  auto people = PeopleDataset({"ANN", "BOB"});
+  // Stored text is kept in lower case; the program sees upper case.
+  auto upper = [](std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+      if (bytes[i] >= 'a' && bytes[i] <= 'z') bytes[i] = static_cast<std::uint8_t>(bytes[i] - 32);
+  };
+  auto lower = [](std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+      if (bytes[i] >= 'A' && bytes[i] <= 'Z') bytes[i] = static_cast<std::uint8_t>(bytes[i] + 32);
+  };
+  people->BeforeWriteHook = lower;
+  people->Open();
+  people->Edit();
+  people->FieldByName("NAME")->SetAsString("Zed");
+  people->Post();
+  people->Close();
+  const auto stored = FileBytes(Path("PEOPLE.DBF"));
+  const std::string text(stored.begin(), stored.end());
+  EXPECT_NE(text.find("zed       "), std::string::npos);
+
+  people->BeforeWriteHook = nullptr;
+  people->AfterReadHook = upper;
+  people->Open();
+  EXPECT_EQ(people->FieldByName("NAME")->AsString(), "ZED");
+}
+
+TEST_F(FileDatasetTest, SequencedUnlessFilteredOrOrdered) {
+  auto people = PeopleDataset({"ANN", "BOB"});
+  // Asking an inactive dataset reports nothing.
+  EXPECT_TRUE(people->IsSequenced());
+  EXPECT_TRUE(host_.host.boxes.empty());
+  people->Open();
+  EXPECT_TRUE(people->IsSequenced());
+  IndexHooks.OrderActive = [] { return true; };
+  EXPECT_FALSE(people->IsSequenced());
+  IndexHooks.OrderActive = nullptr;
+  people->SetFiltered(true);
+  EXPECT_FALSE(people->IsSequenced());
+  people->SetFiltered(false);
+  EXPECT_TRUE(people->Locate("NAME", fw::Variant(std::string("BOB")), 0));
+  EXPECT_EQ(people->FieldByName("AMOUNT")->AsInteger(), 2);
+}
+
+// ---------------------------------------------- locks held elsewhere ---
+
+// Another process holding the append lock (kind "A") or the lock of one
+// record (kind "R") of a table, until told to let go.
+class LockHolder {
+ public:
+  LockHolder(const fs::path& dir, const std::string& table, char kind, int record)
+      : dir_(dir) {
+    for (const char* marker : {"locked", "release", "released"}) fs::remove(dir_ / marker);
+    const std::string self = fs::absolute(::testing::internal::GetArgvs().at(0)).string();
+    std::string command = "\"" + self + "\" --gtest_filter=LockHolderProcess.* --qd-holder \"" +
+                          table + "\" " + kind + " " + std::to_string(record) + " \"" +
+                          dir.generic_string() + "\" >\"" + (dir / "holder.out").generic_string() +
+                          "\" 2>&1";
+#ifdef _WIN32
+    command = "\"" + command + "\"";
+#endif
+    process_ = std::thread([this, command] { status_ = std::system(command.c_str()); });
+    held_ = WaitForFile(dir_ / "locked");
+  }
+  ~LockHolder() { Release(); }
+  bool Held() const { return held_; }
+  // Tells the other process to unlock, and waits until it has.
+  void Release() {
+    if (!process_.joinable()) return;
+    Touch(dir_ / "release");
+    if (held_) WaitForFile(dir_ / "released");
+    process_.join();
+    std::ifstream report(dir_ / "holder.out");
+    EXPECT_EQ(status_, 0) << std::string(std::istreambuf_iterator<char>(report), {});
+  }
+
+ private:
+  fs::path dir_;
+  std::thread process_;
+  bool held_ = false;
+  int status_ = -1;
+};
+
+// The other process's side: runs only when started by LockHolder.
+TEST(LockHolderProcess, HoldLock) {
+  const auto& args = ::testing::internal::GetArgvs();
+  std::size_t at = 0;
+  while (at < args.size() && args[at] != "--qd-holder") ++at;
+  if (at + 4 >= args.size()) GTEST_SKIP() << "only run as the other process of a lock test";
+  const std::string table = args[at + 1];
+  const char kind = args[at + 2].at(0);
+  const int record = std::atoi(args[at + 3].c_str());
+  const fs::path dir = args[at + 4];
+  InitErrorUnit();
+  ImmediateDispatch = false;
+  Select(1);
+  Use(table, nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  Go(record);
+  ASSERT_TRUE(kind == 'A' ? ALock() : RLock());
+  Touch(dir / "locked");
+  ASSERT_TRUE(WaitForFile(dir / "release"));
+  Unlock();
+  Close();
+  Touch(dir / "released");
+}
+
+class LockedUpdateTest : public FileDatasetTest {
+ protected:
+  std::unique_ptr<TestDbf> OpenPeople() {
+    auto people = PeopleDataset({"ANN", "BOB", "CAY"});
+    people->Open();
+    return people;
+  }
+  std::string Name(TestDbf& dataset) { return dataset.FieldByName("NAME")->AsString(); }
+};
+
+TEST_F(LockedUpdateTest, RetryHandlerDecidesHowOftenTheLockIsTried) {
+  auto people = OpenPeople();
+  const auto before = FileBytes(Path("PEOPLE.DBF"));
+  LockHolder holder(dir_, Path("PEOPLE.DBF"), 'R', 1);
+  ASSERT_TRUE(holder.Held());
+
+  // Retry twice, then give up: three attempts, nothing written, and the
+  // buffers show the stored record again.
+  int calls = 0;
+  fw::TComponent* sender = nullptr;
+  people->OnRLockFailedOnPost = [&](fw::TComponent* from, bool& retry) {
+    EXPECT_FALSE(retry);
+    sender = from;
+    retry = ++calls < 3;
+  };
+  people->Edit();
+  people->FieldByName("NAME")->SetAsString("ZED");
+  people->Post();
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(sender, people.get());
+  EXPECT_EQ(Name(*people), "ANN");
+  EXPECT_EQ(FileBytes(Path("PEOPLE.DBF")), before);
+  EXPECT_TRUE(host_.host.boxes.empty());  // a handler replaces the warning
+
+  // The other program lets go while the handler waits: the retry succeeds.
+  calls = 0;
+  people->OnRLockFailedOnPost = [&](fw::TComponent*, bool& retry) {
+    ++calls;
+    holder.Release();
+    retry = true;
+  };
+  people->Edit();
+  people->FieldByName("NAME")->SetAsString("ZED");
+  people->Post();
+  EXPECT_EQ(calls, 1);
+  people->Close();
+  people->Open();
+  EXPECT_EQ(Name(*people), "ZED");
+}
+
+TEST_F(LockedUpdateTest, RefusedLockWithoutHandlerWarnsAndShowsWhatIsStored) {
+  auto people = OpenPeople();
+  const auto before = FileBytes(Path("PEOPLE.DBF"));
+  {
+    LockHolder holder(dir_, Path("PEOPLE.DBF"), 'R', 1);
+    ASSERT_TRUE(holder.Held());
+    people->Edit();
+    people->FieldByName("NAME")->SetAsString("ZED");
+    people->Post();
+    EXPECT_EQ(Name(*people), "ANN");
+    EXPECT_FALSE(people->Modified());
+    // The work area's record is read back at once, not only when the
+    // framework next fetches it.
+    Select(people->WorkArea());
+    std::memcpy(FieldAddress(1) + 1, "ZED", 3);
+    people->s_ReplaceWithLock();
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(FieldAddress(1)) + 1, 3), "ANN");
+    people->Delete();
+    EXPECT_EQ(Name(*people), "ANN");
+    EXPECT_EQ(people->RecordCount(), 3);
+  }
+  {
+    LockHolder holder(dir_, Path("PEOPLE.DBF"), 'A', 1);
+    ASSERT_TRUE(holder.Held());
+    // Appending moves to the last record first; that is what remains.
+    people->Append();
+    people->FieldByName("NAME")->SetAsString("NEW");
+    people->Post();
+    EXPECT_EQ(people->RecordCount(), 3);
+    EXPECT_EQ(Name(*people), "CAY");
+  }
+  EXPECT_EQ(FileBytes(Path("PEOPLE.DBF")), before);
+  ASSERT_EQ(host_.host.boxes.size(), 4u);
+  EXPECT_EQ(host_.host.boxes[0].text, "Lock failed [Post]");
+  EXPECT_EQ(host_.host.boxes[1].text, "Lock failed [Post]");
+  EXPECT_EQ(host_.host.boxes[2].text, "Lock failed [Delete]");
+  EXPECT_EQ(host_.host.boxes[3].text, "Lock failed [Insert]");
+
+  // With the locks gone the same operations go through.
+  people->First();
+  people->Edit();
+  people->FieldByName("NAME")->SetAsString("ZED");
+  people->Post();
+  people->Delete();
+  EXPECT_EQ(Name(*people), "ZED");  // deleted records stay in view
+  people->Append();
+  people->FieldByName("NAME")->SetAsString("NEW");
+  people->Post();
+  EXPECT_EQ(people->RecordCount(), 4);
+  EXPECT_EQ(host_.host.boxes.size(), 4u);
+  people->First();
+
+  // Recalling a deleted record while another program holds its lock.
+  {
+    LockHolder holder(dir_, Path("PEOPLE.DBF"), 'R', 1);
+    ASSERT_TRUE(holder.Held());
+    int calls = 0;
+    people->OnRLockFailedOnRestore = [&](fw::TComponent*, bool&) { ++calls; };
+    people->Restore();
+    EXPECT_EQ(calls, 1);
+  }
+  Select(people->WorkArea());
+  EXPECT_EQ(Peek(0, 1), "*");
+  people->Restore();
+  EXPECT_EQ(Peek(0, 1), " ");
+}
+
+}  // namespace
+}  // namespace qd
