@@ -49,8 +49,8 @@ constexpr std::int32_t kRecords = 1000000;
 // LAST C(15), FIRST C(10), SALARY N(10,2), HIRED D, START D.
 constexpr std::size_t kRecordLength = 1 + 15 + 10 + 10 + 8 + 8;
 
-const char* const kLastNames[] = {"Smith", "Jones", "Miller", "Garcia", "Brown",
-                                  "Wilson", "Moore", "Taylor"};
+const char* const kLastNames[] = {"Smith", "Jones",  "Miller", "Garcia",
+                                  "Brown", "Wilson", "Moore",  "Taylor"};
 const char* const kFirstNames[] = {"Anna", "Bob", "Carla", "Dirk", "Eve", "Frank"};
 
 std::vector<char> Records;
@@ -75,8 +75,11 @@ std::string WriteTable() {
     int length;
     int decimals;
   };
-  const Field fields[] = {{"LAST", 'C', 15, 0}, {"FIRST", 'C', 10, 0}, {"SALARY", 'N', 10, 2},
-                          {"HIRED", 'D', 8, 0}, {"START", 'D', 8, 0}};
+  const Field fields[] = {{"LAST", 'C', 15, 0},
+                          {"FIRST", 'C', 10, 0},
+                          {"SALARY", 'N', 10, 2},
+                          {"HIRED", 'D', 8, 0},
+                          {"START", 'D', 8, 0}};
   const std::size_t header_length = 32 + 32 * 5 + 1;
   std::string header(header_length, '\0');
   header[0] = 0x03;

@@ -18,11 +18,11 @@
 namespace {
 
 const char* const kPrefixes[] = {
-    "ABS(",  "ASC(",    "AT(",     "CDOW(",  "CHR(",   "CMONTH(", "CTOD(",  "DATE(",
-    "DAY(",  "DELETED(", "DOW(",   "DTOC(",  "DTOS(",  "IIF(",    "INT(",   "LEFT(",
-    "LEN(",  "LOWER(",  "LTRIM(",  "MAX(",   "MIN(",   "MOD(",    "MONTH(", "RECNO(",
-    "REPLICATE(", "RIGHT(", "ROUND(", "RTRIM(", "SOUNDEX(", "SPACE(", "STR(", "STUFF(",
-    "SUBSTR(", "TRIM(", "UPPER(",  "VAL(",   "YEAR(",  "NAME",    "T->",    "MEMO",
+    "ABS(",       "ASC(",     "AT(",    "CDOW(",  "CHR(",     "CMONTH(", "CTOD(",  "DATE(",
+    "DAY(",       "DELETED(", "DOW(",   "DTOC(",  "DTOS(",    "IIF(",    "INT(",   "LEFT(",
+    "LEN(",       "LOWER(",   "LTRIM(", "MAX(",   "MIN(",     "MOD(",    "MONTH(", "RECNO(",
+    "REPLICATE(", "RIGHT(",   "ROUND(", "RTRIM(", "SOUNDEX(", "SPACE(",  "STR(",   "STUFF(",
+    "SUBSTR(",    "TRIM(",    "UPPER(", "VAL(",   "YEAR(",    "NAME",    "T->",    "MEMO",
 };
 
 void WriteTable(const std::string& path, const char* fields_spec[][4], int field_count,
@@ -62,7 +62,12 @@ bool OpenTables() {
                              {"MEMO", "M", "10", "0"}, {"DATE", "D", "8", "0"},
                              {"WIDE", "C", "250", "0"}};
   WriteTable((dir / "people.dbf").string(), people, 7,
-             " Smith   x  " "  -12.50" "19990315" "T" "         3" "        " +
+             " Smith   x  "
+             "  -12.50"
+             "19990315"
+             "T"
+             "         3"
+             "        " +
                  std::string(250, 'w'));
   const char* other[][4] = {{"NAME", "C", "5", "0"}, {"X", "N", "3", "0"}};
   WriteTable((dir / "other.dbf").string(), other, 2, "*abcde 42");

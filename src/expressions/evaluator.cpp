@@ -485,7 +485,8 @@ void GetFieldValue(int kind, int number, int area_number) {
   const FieldEntry& field = area->fields[static_cast<std::size_t>(number - 1)];
   const std::size_t end = static_cast<std::size_t>(field.offset) + field.length;
   const bool empty = area->record_count == 0 || end > area->record.size() || field.offset == 0;
-  const char* bytes = empty ? nullptr : reinterpret_cast<const char*>(area->record.data()) + field.offset;
+  const char* bytes =
+      empty ? nullptr : reinterpret_cast<const char*>(area->record.data()) + field.offset;
   const std::size_t length = field.length;
   switch (kind) {
     case 0:  // character: the bytes with trailing blanks
@@ -505,10 +506,9 @@ void GetFieldValue(int kind, int number, int area_number) {
       break;
     default: {
       const double reference = empty ? 0.0 : ReadLeadingNumber(bytes, length);
-      const std::int32_t block =
-          std::isfinite(reference) && std::fabs(reference) < 2147483647.0
-              ? static_cast<std::int32_t>(reference)
-              : 0;
+      const std::int32_t block = std::isfinite(reference) && std::fabs(reference) < 2147483647.0
+                                     ? static_cast<std::int32_t>(reference)
+                                     : 0;
       PushMemo(block, area_number);
       break;
     }
@@ -585,21 +585,40 @@ void RunOperation(const ExprEntry& entry) {
     return;
   }
   switch (op) {
-    case 347: case 348: case 349: {
+    case 347:
+    case 348:
+    case 349: {
       const double b = PopNumber();
       const double a = PopNumber();
-      if (op == 347) PushNumber(a + b); else PushDate(a + b);
+      if (op == 347)
+        PushNumber(a + b);
+      else
+        PushDate(a + b);
       return;
     }
-    case 350: Concatenate(false); return;
-    case 351: case 352: case 353: {
+    case 350:
+      Concatenate(false);
+      return;
+    case 351:
+    case 352:
+    case 353: {
       const double b = PopNumber();
       const double a = PopNumber();
-      if (op == 352) PushDate(a - b); else PushNumber(a - b);
+      if (op == 352)
+        PushDate(a - b);
+      else
+        PushNumber(a - b);
       return;
     }
-    case 354: Concatenate(true); return;
-    case 355: { const double b = PopNumber(); const double a = PopNumber(); PushNumber(a * b); return; }
+    case 354:
+      Concatenate(true);
+      return;
+    case 355: {
+      const double b = PopNumber();
+      const double a = PopNumber();
+      PushNumber(a * b);
+      return;
+    }
     case 356: {
       const double b = PopNumber();
       const double a = PopNumber();
@@ -613,56 +632,127 @@ void RunOperation(const ExprEntry& entry) {
       PushNumber(a / b);
       return;
     }
-    case 357: { const double b = PopNumber(); const double a = PopNumber(); PushNumber(Power(a, b)); return; }
-    case 358: case 359: case 364: case 365: case 367: case 368: case 370: case 371:
-    case 374: case 375: case 377: case 378: {
+    case 357: {
+      const double b = PopNumber();
+      const double a = PopNumber();
+      PushNumber(Power(a, b));
+      return;
+    }
+    case 358:
+    case 359:
+    case 364:
+    case 365:
+    case 367:
+    case 368:
+    case 370:
+    case 371:
+    case 374:
+    case 375:
+    case 377:
+    case 378: {
       const double b = PopNumber();
       const double a = PopNumber();
       bool result = false;
       switch (op) {
-        case 358: case 359: result = a == b; break;
-        case 364: case 365: result = a > b; break;
-        case 367: case 368: result = a < b; break;
-        case 370: case 371: result = a != b; break;
-        case 374: case 375: result = a <= b; break;
-        default: result = a >= b; break;
+        case 358:
+        case 359:
+          result = a == b;
+          break;
+        case 364:
+        case 365:
+          result = a > b;
+          break;
+        case 367:
+        case 368:
+          result = a < b;
+          break;
+        case 370:
+        case 371:
+          result = a != b;
+          break;
+        case 374:
+        case 375:
+          result = a <= b;
+          break;
+        default:
+          result = a >= b;
+          break;
       }
       PushLogical(result);
       return;
     }
-    case 360: case 362: case 363: case 366: case 369: case 372: case 376: case 379: {
+    case 360:
+    case 362:
+    case 363:
+    case 366:
+    case 369:
+    case 372:
+    case 376:
+    case 379: {
       const char* b = PopText();
       const char* a = PopText();
       bool result = false;
       switch (op) {
-        case 360: result = BeginsWith(a, b); break;
-        case 362: result = Compare(a, b) == 0; break;
-        case 363: result = *a != '\0' && std::strstr(b, a) != nullptr; break;
-        case 366: result = Compare(a, b) > 0; break;
-        case 369: result = Compare(a, b) < 0; break;
-        case 372: result = Compare(a, b) != 0; break;
-        case 376: result = Compare(a, b) <= 0; break;
-        default: result = Compare(a, b) >= 0; break;
+        case 360:
+          result = BeginsWith(a, b);
+          break;
+        case 362:
+          result = Compare(a, b) == 0;
+          break;
+        case 363:
+          result = *a != '\0' && std::strstr(b, a) != nullptr;
+          break;
+        case 366:
+          result = Compare(a, b) > 0;
+          break;
+        case 369:
+          result = Compare(a, b) < 0;
+          break;
+        case 372:
+          result = Compare(a, b) != 0;
+          break;
+        case 376:
+          result = Compare(a, b) <= 0;
+          break;
+        default:
+          result = Compare(a, b) >= 0;
+          break;
       }
       PushLogical(result);
       return;
     }
-    case 361: case 373: case 380: case 381: {
+    case 361:
+    case 373:
+    case 380:
+    case 381: {
       const std::int32_t b = PopLogical();
       const std::int32_t a = PopLogical();
       bool result = false;
       switch (op) {
-        case 361: result = a == b; break;
-        case 373: result = a != b; break;
-        case 380: result = a != 0 || b != 0; break;
-        default: result = a != 0 && b != 0; break;
+        case 361:
+          result = a == b;
+          break;
+        case 373:
+          result = a != b;
+          break;
+        case 380:
+          result = a != 0 || b != 0;
+          break;
+        default:
+          result = a != 0 && b != 0;
+          break;
       }
       PushLogical(result);
       return;
     }
-    case 382: PushLogical(PopLogical() == 0); return;
-    case 383: PushNumber(-PopNumber()); return;
-    default: return;
+    case 382:
+      PushLogical(PopLogical() == 0);
+      return;
+    case 383:
+      PushNumber(-PopNumber());
+      return;
+    default:
+      return;
   }
 }
 

@@ -12,7 +12,7 @@ namespace qd::expr {
 
 // ------------------------------------------------------------- tokens -----
 
-inline constexpr int kTokCharField = 321;   // 321..325 plain, 326..330 qualified
+inline constexpr int kTokCharField = 321;  // 321..325 plain, 326..330 qualified
 inline constexpr int kTokQualifiedOffset = 5;
 inline constexpr int kTokString = 331;
 inline constexpr int kTokNumber = 332;

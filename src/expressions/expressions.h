@@ -24,9 +24,9 @@ inline constexpr std::size_t kMaxText = 255;
 
 // One entry of the code list or of the value stack.
 struct ExprEntry {
-  std::int32_t op = 0;     // 0 data, 257..383 operation, -1 end
-  std::int32_t argc = 0;   // arguments of an operation
-  std::int32_t type = 0;   // value type of a data entry
+  std::int32_t op = 0;    // 0 data, 257..383 operation, -1 end
+  std::int32_t argc = 0;  // arguments of an operation
+  std::int32_t type = 0;  // value type of a data entry
   union {
     double number;
     std::int32_t integer;
@@ -56,8 +56,8 @@ struct ExprRecord {
   ExprRecord* list_next = nullptr;
   ExprRecord* list_prev = nullptr;
 
-  std::string text;              // the expression text
-  char result_type = 'C';        // C, N, L, D or M
+  std::string text;        // the expression text
+  char result_type = 'C';  // C, N, L, D or M
   std::uint16_t result_width = 0;
   std::uint8_t result_decimals = 0;
   // After evaluation: the text at the pool base for C and M; the value slot
@@ -72,7 +72,7 @@ struct ExprRecord {
   bool value_empty = true;
 
   std::uint16_t pool_size = 0;
-  char* pool_base = nullptr;     // nil when pool_size is 0
+  char* pool_base = nullptr;  // nil when pool_size is 0
   char* pool_current = nullptr;
 };
 

@@ -268,8 +268,12 @@ int CountArgument(double value) {
 
 bool RunFunction(int op, int argc) {
   switch (op) {
-    case 257: PushNumber(std::fabs(PopNumber())); return true;
-    case 259: PushNumber(static_cast<unsigned char>(PopText()[0])); return true;
+    case 257:
+      PushNumber(std::fabs(PopNumber()));
+      return true;
+    case 259:
+      PushNumber(static_cast<unsigned char>(PopText()[0]));
+      return true;
     case 261: {  // AT
       const char* b = PopText();
       const char* a = PopText();
@@ -277,13 +281,17 @@ bool RunFunction(int op, int argc) {
       PushNumber(found == nullptr ? 0.0 : static_cast<double>(found - b + 1));
       return true;
     }
-    case 264: PushString(DayName(JulianToDate(PopNumber()))); return true;
+    case 264:
+      PushString(DayName(JulianToDate(PopNumber())));
+      return true;
     case 266: {  // CHR
       const char c = static_cast<char>(WholeNumber(PopNumber()) & 0xFF);
       PushText(&c, c == '\0' ? 0 : 1);
       return true;
     }
-    case 267: PushString(MonthName(JulianToDate(PopNumber()))); return true;
+    case 267:
+      PushString(MonthName(JulianToDate(PopNumber())));
+      return true;
     case 269: {  // CTOD
       const char* text = PopText();
       PushDate(DateToJulian(std::string_view(text, std::min<std::size_t>(std::strlen(text), 10))));
@@ -295,15 +303,23 @@ bool RunFunction(int op, int argc) {
       PushDate(JulianDate(year, month, day));
       return true;
     }
-    case 271: PushNumber(DateDay(JulianToDate(PopNumber()))); return true;
+    case 271:
+      PushNumber(DateDay(JulianToDate(PopNumber())));
+      return true;
     case 272: {  // DELETED: false without a table
       const WorkArea* area = CurrentTable();
       PushLogical(area != nullptr && !area->record.empty() && area->record[0] == '*');
       return true;
     }
-    case 274: PushNumber(DayOfWeek(JulianToDate(PopNumber()))); return true;
-    case 275: PushString(JulianToDate(PopNumber())); return true;
-    case 277: PushString(JulianToDtos(PopNumber())); return true;
+    case 274:
+      PushNumber(DayOfWeek(JulianToDate(PopNumber())));
+      return true;
+    case 275:
+      PushString(JulianToDate(PopNumber()));
+      return true;
+    case 277:
+      PushString(JulianToDtos(PopNumber()));
+      return true;
     case 283: {  // IIF: both branches were evaluated
       const char* otherwise = PopText();
       const char* then = PopText();
@@ -312,18 +328,31 @@ bool RunFunction(int op, int argc) {
       PushText(chosen, std::strlen(chosen));
       return true;
     }
-    case 284: PushNumber(std::trunc(PopNumber())); return true;
-    case 288: KeepLeft(PopNumber()); return true;
-    case 289: PushNumber(static_cast<double>(std::strlen(PopText()))); return true;
-    case 292: ChangeCase(false); return true;
-    case 293: TrimLeft(); return true;
+    case 284:
+      PushNumber(std::trunc(PopNumber()));
+      return true;
+    case 288:
+      KeepLeft(PopNumber());
+      return true;
+    case 289:
+      PushNumber(static_cast<double>(std::strlen(PopText())));
+      return true;
+    case 292:
+      ChangeCase(false);
+      return true;
+    case 293:
+      TrimLeft();
+      return true;
     case 294:
     case 295: {  // MAX, MIN of two numbers or two dates
       const int type = TopType();
       const double b = PopNumber();
       const double a = PopNumber();
       const double result = op == 294 ? (a > b ? a : b) : (a < b ? a : b);
-      if (type == kTypeDate) PushDate(result); else PushNumber(result);
+      if (type == kTypeDate)
+        PushDate(result);
+      else
+        PushNumber(result);
       return true;
     }
     case 296: {  // MOD
@@ -335,7 +364,9 @@ bool RunFunction(int op, int argc) {
       PushNumber(static_cast<double>(result));
       return true;
     }
-    case 297: PushNumber(DateMonth(JulianToDate(PopNumber()))); return true;
+    case 297:
+      PushNumber(DateMonth(JulianToDate(PopNumber())));
+      return true;
     case 300: {  // RECNO
       const WorkArea* area = CurrentTable();
       PushNumber(area == nullptr ? 0.0 : area->record_number);
@@ -346,15 +377,21 @@ bool RunFunction(int op, int argc) {
       PushReplicate(PopText(), times);
       return true;
     }
-    case 302: KeepRight(PopNumber()); return true;
+    case 302:
+      KeepRight(PopNumber());
+      return true;
     case 303: {
       const int decimals = CountArgument(PopNumber());
       PushNumber(Round(PopNumber(), decimals));
       return true;
     }
     case 305:
-    case 316: TrimRight(); return true;
-    case 308: PushSoundex(PopText()); return true;
+    case 316:
+      TrimRight();
+      return true;
+    case 308:
+      PushSoundex(PopText());
+      return true;
     case 310: {  // SPACE
       const int count = std::clamp(CountArgument(PopNumber()), 0, static_cast<int>(kMaxText));
       std::memset(Scratch, ' ', static_cast<std::size_t>(count));
@@ -381,13 +418,17 @@ bool RunFunction(int op, int argc) {
       PushSubstr(PopText(), start, count);
       return true;
     }
-    case 318: ChangeCase(true); return true;
+    case 318:
+      ChangeCase(true);
+      return true;
     case 319: {
       const char* text = PopText();
       PushNumber(ReadLeadingNumber(text, std::strlen(text)));
       return true;
     }
-    case 320: PushNumber(DateYear(JulianToDate(PopNumber()))); return true;
+    case 320:
+      PushNumber(DateYear(JulianToDate(PopNumber())));
+      return true;
     default:
       return false;
   }

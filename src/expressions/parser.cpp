@@ -73,18 +73,15 @@ struct FunctionRule {
 };
 
 constexpr FunctionRule kFunctions[] = {
-    {257, {N}, N},          {259, {C}, N},          {261, {C, C}, N},
-    {264, {D}, C},          {266, {N}, C},          {267, {D}, C},
-    {269, {C}, D},          {270, {}, D},           {271, {D}, N},
-    {272, {}, L},           {274, {D}, N},          {275, {D}, C},
-    {277, {D}, C},          {283, {L, C, C}, C},    {284, {N}, N},
-    {288, {C, N}, C},       {289, {C}, N},          {292, {C}, C},
-    {293, {C}, C},          {296, {N, N}, N},       {297, {D}, N},
-    {300, {}, N},           {301, {C, N}, C},       {302, {C, N}, C},
-    {303, {N, N}, N},       {305, {C}, C},          {308, {C}, C},
-    {310, {N}, C},          {311, {N, N, N}, C},    {312, {C, N, N, C}, C},
-    {313, {C, N, N}, C},    {316, {C}, C},          {318, {C}, C},
-    {319, {C}, N},          {320, {D}, N},
+    {257, {N}, N},       {259, {C}, N},          {261, {C, C}, N},    {264, {D}, C},
+    {266, {N}, C},       {267, {D}, C},          {269, {C}, D},       {270, {}, D},
+    {271, {D}, N},       {272, {}, L},           {274, {D}, N},       {275, {D}, C},
+    {277, {D}, C},       {283, {L, C, C}, C},    {284, {N}, N},       {288, {C, N}, C},
+    {289, {C}, N},       {292, {C}, C},          {293, {C}, C},       {296, {N, N}, N},
+    {297, {D}, N},       {300, {}, N},           {301, {C, N}, C},    {302, {C, N}, C},
+    {303, {N, N}, N},    {305, {C}, C},          {308, {C}, C},       {310, {N}, C},
+    {311, {N, N, N}, C}, {312, {C, N, N, C}, C}, {313, {C, N, N}, C}, {316, {C}, C},
+    {318, {C}, C},       {319, {C}, N},          {320, {D}, N},
 };
 
 struct StackEntry {
@@ -101,11 +98,16 @@ int Top = -1;
 
 char TypeLetter(int type) {
   switch (type) {
-    case kTypeNumber: return 'N';
-    case kTypeLogical: return 'L';
-    case kTypeDate: return 'D';
-    case kTypeMemo: return 'M';
-    default: return 'C';
+    case kTypeNumber:
+      return 'N';
+    case kTypeLogical:
+      return 'L';
+    case kTypeDate:
+      return 'D';
+    case kTypeMemo:
+      return 'M';
+    default:
+      return 'C';
   }
 }
 
@@ -276,7 +278,8 @@ void ReportParseError(const std::string& message) {
   }
   if (start < text.size()) window += text.substr(start, 51);
   window += text.size() > start + 51 ? "...]" : "]";
-  Parser.ErrorReport = "Error in expression : " + message + "\r\n" + window + "\r\n" + " [AssignExpr]";
+  Parser.ErrorReport =
+      "Error in expression : " + message + "\r\n" + window + "\r\n" + " [AssignExpr]";
 }
 
 int ParseExpr() {
@@ -333,7 +336,7 @@ int ParseExpr() {
     // reported as a parser stack overflow, the established report for
     // trailing text; every other unexpected token is a syntax error.
     ReportParseError(state == kAcceptState && lookahead != 0 ? "Parser_stack_overflow"
-                                                            : "Syntax error");
+                                                             : "Syntax error");
     return 1;
   }
 }

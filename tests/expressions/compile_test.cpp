@@ -11,7 +11,7 @@ class CompileTest : public ExprTest {};
 TEST_F(CompileTest, PrecedenceAndLeftGrouping) {
   EXPECT_EQ(Number("2 + 3 * 4"), 14);
   EXPECT_EQ(Number("(2 + 3) * 4"), 20);
-  EXPECT_EQ(Number("10 - 4 - 3"), 3);          // (10 - 4) - 3
+  EXPECT_EQ(Number("10 - 4 - 3"), 3);  // (10 - 4) - 3
   EXPECT_EQ(Number("64 / 4 / 2"), 8);
   EXPECT_NEAR(Number("2 ^ 3 ^ 2"), 64, 1e-9);  // (2 ^ 3) ^ 2
   EXPECT_NEAR(Number("-2 ^ 2"), 4, 1e-9);      // (-2) ^ 2
@@ -130,20 +130,24 @@ TEST_F(CompileTest, StringLiterals) {
   EXPECT_EQ(Text("'MiXeD'"), "MiXeD");
   EXPECT_EQ(Text("''"), "");
   // Byte 255 inside a literal is an ordinary character.
-  EXPECT_EQ(Text("'a\xff" "b'"), "a\xff" "b");
+  EXPECT_EQ(Text("'a\xff"
+                 "b'"),
+            "a\xff"
+            "b");
   // The longest literal that fits the text limit is kept whole.
   const std::string long_literal(253, 'x');
   EXPECT_EQ(Text("'" + long_literal + "'"), long_literal);
   // Many literals in one expression each keep their own text.
   std::string many;
-  for (int i = 0; i < 40; ++i) many += (i ? "+'" : "'") + std::string(1, static_cast<char>('a' + i % 26)) + "'";
+  for (int i = 0; i < 40; ++i)
+    many += (i ? "+'" : "'") + std::string(1, static_cast<char>('a' + i % 26)) + "'";
   EXPECT_EQ(Text(many).size(), 40u);
 }
 
 TEST_F(CompileTest, SyntaxErrors) {
-  for (const char* text : {"", "   ", "1 +", "SUBSTR('ABC', 1)", "DATE", "DATE + 1", "(1",
-                           "UPPER('a', 'b')", "STR(1, 2, 3, 4)", "[1]", "1 + !", "NOSUCHNAME",
-                           "'open", "\"open"}) {
+  for (const char* text :
+       {"", "   ", "1 +", "SUBSTR('ABC', 1)", "DATE", "DATE + 1", "(1", "UPPER('a', 'b')",
+        "STR(1, 2, 3, 4)", "[1]", "1 + !", "NOSUCHNAME", "'open", "\"open"}) {
     const std::string error = CompileError(text);
     EXPECT_EQ(error.rfind("Error in expression : Syntax error\r\n", 0), 0u) << text << error;
   }
@@ -226,15 +230,15 @@ TEST_F(CompileTest, NumberLiterals) {
 }
 
 TEST_F(CompileTest, ResultWidthAndDecimals) {
-  Open(1, "nums", {{"AMOUNT", 'N', 10, 3}, {"QTY", 'N', 5}, {"NAME", 'C', 20}, {"D", 'D', 8},
-                   {"OK", 'L', 1}},
+  Open(1, "nums",
+       {{"AMOUNT", 'N', 10, 3}, {"QTY", 'N', 5}, {"NAME", 'C', 20}, {"D", 'D', 8}, {"OK", 'L', 1}},
        {"     1.250    3Bob                 19990101T"});
   auto shape = [&](const std::string& text) {
     ExprRecord* r = Compile(text);
     EXPECT_NE(r, nullptr) << text;
-    return r == nullptr ? std::make_tuple('?', 0, 0)
-                        : std::make_tuple(r->result_type, int{r->result_width},
-                                          int{r->result_decimals});
+    return r == nullptr
+               ? std::make_tuple('?', 0, 0)
+               : std::make_tuple(r->result_type, int{r->result_width}, int{r->result_decimals});
   };
   EXPECT_EQ(shape("AMOUNT"), std::make_tuple('N', 10, 3));
   EXPECT_EQ(shape("AMOUNT + 1"), std::make_tuple('N', 13, 2));

@@ -104,14 +104,25 @@ TEST_F(EvaluateTest, NumberAndDateOperators) {
     const char* text;
     bool expected;
   };
-  for (const Case& c : std::vector<Case>{
-           {"AGE = 42", true},          {"AGE <> 42", false},      {"AGE # 41", true},
-           {"AGE > 41", true},          {"AGE < 41", false},       {"AGE >= 42", true},
-           {"AGE <= 41", false},        {"HIRED = HIRED", true},   {"HIRED > DEPT->OPENED", true},
-           {"HIRED < DEPT->OPENED", false}, {"HIRED >= HIRED", true}, {"HIRED <= DEPT->OPENED", false},
-           {"HIRED <> DEPT->OPENED", true}, {"ACTIVE = .T.", true},   {"ACTIVE <> .T.", false},
-           {"ACTIVE .AND. .F.", false}, {"ACTIVE .OR. .F.", true}, {".NOT. ACTIVE", false},
-           {"SALARY * 1.1 > 5000 .AND. HIRED > START", true}}) {
+  for (const Case& c : std::vector<Case>{{"AGE = 42", true},
+                                         {"AGE <> 42", false},
+                                         {"AGE # 41", true},
+                                         {"AGE > 41", true},
+                                         {"AGE < 41", false},
+                                         {"AGE >= 42", true},
+                                         {"AGE <= 41", false},
+                                         {"HIRED = HIRED", true},
+                                         {"HIRED > DEPT->OPENED", true},
+                                         {"HIRED < DEPT->OPENED", false},
+                                         {"HIRED >= HIRED", true},
+                                         {"HIRED <= DEPT->OPENED", false},
+                                         {"HIRED <> DEPT->OPENED", true},
+                                         {"ACTIVE = .T.", true},
+                                         {"ACTIVE <> .T.", false},
+                                         {"ACTIVE .AND. .F.", false},
+                                         {"ACTIVE .OR. .F.", true},
+                                         {".NOT. ACTIVE", false},
+                                         {"SALARY * 1.1 > 5000 .AND. HIRED > START", true}}) {
     EXPECT_EQ(Logical(c.text), c.expected) << c.text;
   }
 }
