@@ -207,6 +207,7 @@ class TQdDataSet : public TQdPrimDataset {
   // The dataset has the table open in its work area (so closing it is
   // this dataset's business).
   bool holds_table_ = false;
+  std::string open_file_name_;  // full name of the table it holds
   std::unique_ptr<fw::TStringList> dbf_fields_;
   std::string dbf_file_name_;
   bool show_progress_ = true;

@@ -111,6 +111,34 @@ bool BlankDateText(const std::string& s) {
   return s.find_first_not_of(' ') == std::string::npos;
 }
 
+// Writes the stored date (YYYYMMDD, blanks when empty) of a D field in the
+// display pattern of the current format; answers the number of characters
+// (at most 10).
+std::size_t StoredDateDisplay(const char* text, std::size_t length, std::uint8_t* display) {
+  char stored[8];
+  std::memset(stored, ' ', 8);
+  std::memcpy(stored, text, length < 8 ? length : 8);
+  const char* y = CenturyOn ? stored : stored + 2;
+  const std::size_t yw = CenturyOn ? 4 : 2;
+  const char* m = stored + 4;
+  const char* d = stored + 6;
+  char* out = reinterpret_cast<char*>(display);
+  std::size_t n = 0;
+  auto put = [&](const char* p, std::size_t w) {
+    std::memcpy(out + n, p, w);
+    n += w;
+  };
+  auto sep = [&](char c) { out[n++] = c; };
+  switch (DateFormat) {
+    case 0: put(m, 2); sep('/'); put(d, 2); sep('/'); put(y, yw); break;
+    case 1: put(y, yw); sep('.'); put(m, 2); sep('.'); put(d, 2); break;
+    case 2: put(d, 2); sep('/'); put(m, 2); sep('/'); put(y, yw); break;
+    case 3: put(d, 2); sep('-'); put(m, 2); sep('-'); put(y, yw); break;
+    default: put(d, 2); sep('.'); put(m, 2); sep('.'); put(y, yw); break;
+  }
+  return n;
+}
+
 void FieldToNative(const FieldEntry& f, const std::uint8_t* raw, std::uint8_t* slot) {
   const char* text = reinterpret_cast<const char*>(raw + f.offset);
   switch (f.slot) {
@@ -118,32 +146,9 @@ void FieldToNative(const FieldEntry& f, const std::uint8_t* raw, std::uint8_t* s
       slot[0] = f.length;
       std::memcpy(slot + 1, text, f.length);
       break;
-    case NativeSlot::Date: {
-      // Stored YYYYMMDD (blanks when empty) into the display pattern.
-      char stored[8];
-      std::memset(stored, ' ', 8);
-      std::memcpy(stored, text, f.length < 8 ? f.length : 8);
-      const char* y = CenturyOn ? stored : stored + 2;
-      const std::size_t yw = CenturyOn ? 4 : 2;
-      const char* m = stored + 4;
-      const char* d = stored + 6;
-      char* out = reinterpret_cast<char*>(slot + 1);
-      std::size_t n = 0;
-      auto put = [&](const char* p, std::size_t w) {
-        std::memcpy(out + n, p, w);
-        n += w;
-      };
-      auto sep = [&](char c) { out[n++] = c; };
-      switch (DateFormat) {
-        case 0: put(m, 2); sep('/'); put(d, 2); sep('/'); put(y, yw); break;
-        case 1: put(y, yw); sep('.'); put(m, 2); sep('.'); put(d, 2); break;
-        case 2: put(d, 2); sep('/'); put(m, 2); sep('/'); put(y, yw); break;
-        case 3: put(d, 2); sep('-'); put(m, 2); sep('-'); put(y, yw); break;
-        default: put(d, 2); sep('.'); put(m, 2); sep('.'); put(y, yw); break;
-      }
-      slot[0] = static_cast<std::uint8_t>(n);
+    case NativeSlot::Date:
+      slot[0] = static_cast<std::uint8_t>(StoredDateDisplay(text, f.length, slot + 1));
       break;
-    }
     case NativeSlot::Logical: {
       const char c = text[0];
       slot[0] = (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? 1 : 0;
@@ -188,6 +193,12 @@ void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* 
     }
     case NativeSlot::Date: {
       std::size_t n = slot[0] < 10 ? slot[0] : 10;
+      // A text that still shows the stored date keeps it: without the
+      // century a rewrite would move the date into the two-digit-year
+      // window (18991231 shown as 12/31/99 would come back as 19991231).
+      std::uint8_t shown[10];
+      if (StoredDateDisplay(text, f.length, shown) == n && std::memcmp(shown, slot + 1, n) == 0)
+        break;
       std::string display(reinterpret_cast<const char*>(slot + 1), n);
       // Every text is checked and normalised; an impossible one stores the
       // empty date.

@@ -1,0 +1,451 @@
+// The table dataset over real table files: layout and field definitions,
+// typed values against the stored bytes, walking, editing, appending and
+// deleting, both ends of the table, hidden deleted records, searching,
+// dates in every format, design-time behaviour and the work-area guard.
+#include <cstring>
+
+#include "dataset/dataset_test_support.h"
+#include "dataset/field_classes.h"
+#include "foundation/number_settings.h"
+#include "table/table_test_support.h"
+
+namespace qd::dataset_test {
+namespace {
+
+using fw::EncodeDate;
+using fw::Variant;
+
+void AddPeople(TestDbf& ds) {
+  ds.AppendRecord({"Ann", 1, 1.5, true, Variant::FromDateTime(EncodeDate(1999, 12, 31))});
+  ds.AppendRecord({"Bob", 2, 2.5, false, Variant()});
+  ds.AppendRecord({"Cid", 3, 3.5, true, Variant()});
+}
+
+std::string Name(TestDbf& ds) { return ds.FieldByName("NAME")->AsString(); }
+
+TEST_F(DatasetTest, LayoutDefinitionsAndStoredValues) {
+  const std::string path = SampleTable();
+  TestDbf ds;
+  ds.SetName("DS");
+  ds.SetDbfFileName(path);
+  ds.Open();
+  EXPECT_EQ(ds.RecDataSize(), 34);
+  EXPECT_EQ(ds.FieldOffsets(), (std::vector<std::uint16_t>{1, 12, 16, 24, 26}));
+  const fw::TFieldType types[] = {fw::ftString, fw::ftInteger, fw::ftFloat, fw::ftBoolean, fw::ftDate};
+  const int sizes[] = {10, 5, 8, 0, 0};
+  ASSERT_EQ(ds.FieldDefs().Count(), 5);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(ds.FieldDefs()[i].DataType(), types[i]) << i;
+    EXPECT_EQ(ds.FieldDefs()[i].Size(), sizes[i]) << i;
+    EXPECT_EQ(ds.FieldDefs()[i].FieldNo(), i + 1);
+    EXPECT_FALSE(ds.FieldDefs()[i].Required());
+  }
+  EXPECT_NE(dynamic_cast<TQdIntegerField*>(ds.FieldByName("AGE")), nullptr);
+  EXPECT_NE(dynamic_cast<TQdFloatField*>(ds.FieldByName("PRICE")), nullptr);
+  EXPECT_NE(dynamic_cast<TQdDateField*>(ds.FieldByName("BORN")), nullptr);
+
+  ds.Append();
+  ds.FieldByName("NAME")->SetAsString("Ann");
+  ds.FieldByName("AGE")->SetAsInteger(-42);
+  ds.FieldByName("PRICE")->SetAsFloat(3.14159);
+  ds.FieldByName("OK")->SetAsBoolean(true);
+  ds.FieldByName("BORN")->SetAsDateTime(EncodeDate(1999, 12, 31));
+  ds.Post();
+  ds.AppendRecord({"Bob", 7, 10.5, false, Variant()});
+  EXPECT_EQ(Stored(path, 1, 1), "Ann       ");
+  EXPECT_EQ(Stored(path, 2, 1), "  -42");
+  EXPECT_EQ(Stored(path, 3, 1), "    3.14");
+  EXPECT_EQ(Stored(path, 4, 1), "T");
+  EXPECT_EQ(Stored(path, 5, 1), "19991231");
+  EXPECT_EQ(Stored(path, 5, 2), "        ");
+
+  // The framework sees what the engine stored: the float rounded to the
+  // field's decimals, the blank date as null.
+  ds.First();
+  EXPECT_EQ(Name(ds), "Ann");
+  EXPECT_EQ(ds.FieldByName("AGE")->AsInteger(), -42);
+  EXPECT_DOUBLE_EQ(ds.FieldByName("PRICE")->AsFloat(), 3.14);
+  EXPECT_TRUE(ds.FieldByName("OK")->AsBoolean());
+  EXPECT_EQ(ds.FieldByName("BORN")->AsDateTime(), EncodeDate(1999, 12, 31));
+  ds.Next();
+  EXPECT_EQ(Name(ds), "Bob");
+  EXPECT_TRUE(ds.FieldByName("BORN")->IsNull());
+
+  // Editing one field rewrites only that one; deleting marks the record.
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("AGE")->SetAsInteger(43);
+  ds.Post();
+  EXPECT_EQ(Stored(path, 2, 1), "   43");
+  EXPECT_EQ(Stored(path, 5, 1), "19991231");
+  ds.Last();
+  ds.Delete();
+  EXPECT_EQ(Stored(path, 0, 2), "*");
+  EXPECT_EQ(ds.RecordCount(), 2);
+  EXPECT_EQ(ds.calls, (std::vector<std::string>{"append", "append", "replace", "delete"}));
+
+  // Bookmarks are record numbers.
+  const fw::TBookmark second = ds.GetBookmark();
+  ds.First();
+  const fw::TBookmark first = ds.GetBookmark();
+  EXPECT_EQ(ds.CompareBookmarks(first, second), -1);
+  ds.GotoBookmark(second);
+  EXPECT_EQ(Name(ds), "Bob");
+  EXPECT_EQ(ds.RecNo(), 2);
+}
+
+TEST_F(DatasetTest, BothEndsOfTheTableAndEmptyTables) {
+  const std::string path = SampleTable();
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  EXPECT_TRUE(ds.IsEmpty());
+  EXPECT_TRUE(ds.Eof() && ds.Bof());
+  EXPECT_TRUE(ds.FieldByName("NAME")->IsNull());
+  std::int32_t n = 0;
+  EXPECT_EQ(ds.QdiSetToBegin(), kDsOk);
+  EXPECT_EQ(ds.QdiGetPriorRecord(nullptr, n), kDsBof);
+  EXPECT_EQ(ds.QdiGetNextRecord(nullptr, n), kDsEof);
+  EXPECT_TRUE(ds.AtEOF());
+  EXPECT_EQ(ErrorCode, 0);
+
+  AddPeople(ds);
+  ds.QdiSetToBegin();
+  for (int expected = 1; expected <= 3; ++expected) {
+    ASSERT_EQ(ds.QdiGetNextRecord(nullptr, n), kDsOk);
+    EXPECT_EQ(n, expected);
+  }
+  EXPECT_EQ(ds.QdiGetNextRecord(nullptr, n), kDsEof);
+  EXPECT_EQ(RecNo(), 3);  // the engine stays on the last record
+  EXPECT_EQ(ds.QdiGetPriorRecord(nullptr, n), kDsOk);
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(ds.QdiGetPriorRecord(nullptr, n), kDsOk);
+  EXPECT_EQ(ds.QdiGetPriorRecord(nullptr, n), kDsOk);
+  EXPECT_EQ(ds.QdiGetPriorRecord(nullptr, n), kDsBof);
+  EXPECT_EQ(ds.QdiGetNextRecord(nullptr, n), kDsOk);
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(ErrorCode, 0);
+
+  ds.Last();
+  ds.Next();
+  EXPECT_TRUE(ds.Eof());
+  EXPECT_EQ(Name(ds), "Cid");
+  ds.First();
+  ds.Prior();
+  EXPECT_TRUE(ds.Bof());
+  EXPECT_EQ(Name(ds), "Ann");
+}
+
+TEST_F(DatasetTest, HiddenDeletedRecordsLeaveNoPhantom) {
+  const std::string path = SampleTable();
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.SetHideDeletedRecs(true);
+  ds.Open();
+  AddPeople(ds);
+  ASSERT_TRUE(ds.Locate("NAME", "Bob", 0));
+  ds.Delete();
+  EXPECT_EQ(Name(ds), "Cid");
+  EXPECT_EQ(ds.RecordCount(), 3);  // deleted records are counted
+  std::vector<std::string> seen;
+  for (ds.First(); !ds.Eof(); ds.Next()) seen.push_back(Name(ds));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Cid"}));
+
+  ds.SetHideDeletedRecs(false);
+  seen.clear();
+  for (ds.First(); !ds.Eof(); ds.Next()) seen.push_back(Name(ds));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Bob", "Cid"}));
+
+  ds.SetHideDeletedRecs(true);
+  ds.First();
+  ds.Delete();
+  ds.Delete();
+  EXPECT_TRUE(ds.IsEmpty());
+  EXPECT_TRUE(ds.Eof() && ds.Bof());
+  EXPECT_TRUE(ds.FieldByName("NAME")->IsNull());
+  ds.First();
+  EXPECT_TRUE(ds.IsEmpty());
+
+  // Showing deleted records again on a table where none is visible brings
+  // the first of them back.
+  ds.SetHideDeletedRecs(false);
+  EXPECT_FALSE(ds.IsEmpty());
+  EXPECT_EQ(Name(ds), "Ann");
+}
+
+TEST_F(DatasetTest, LocateMovesLookupDoesNot) {
+  TestDbf ds;
+  ds.SetDbfFileName(SampleTable());
+  ds.Open();
+  AddPeople(ds);
+  ds.First();
+  ds.Next();
+  EXPECT_EQ(ds.Lookup("NAME", "Cid", "AGE").AsInteger(), 3);
+  const Variant both = ds.Lookup("NAME;AGE", fw::VarArrayOf({"Ann", 1}), "NAME;PRICE");
+  ASSERT_TRUE(both.IsArray());
+  EXPECT_EQ(both[0].AsString(), "Ann");
+  EXPECT_DOUBLE_EQ(both[1].AsFloat(), 1.5);
+  EXPECT_TRUE(ds.Lookup("NAME", "Zed", "AGE").IsNull());
+  EXPECT_EQ(Name(ds), "Bob");
+  EXPECT_EQ(RecNo(), 2);
+  ds.Next();
+  EXPECT_EQ(Name(ds), "Cid");
+
+  EXPECT_TRUE(ds.Locate("NAME", "ann", fw::loCaseInsensitive));
+  EXPECT_EQ(Name(ds), "Ann");
+  EXPECT_TRUE(ds.Locate("BORN", Variant::FromDateTime(EncodeDate(1999, 12, 31)), 0));
+  EXPECT_EQ(Name(ds), "Ann");
+  EXPECT_FALSE(ds.Locate("NAME", "Zed", 0));
+  EXPECT_EQ(Name(ds), "Ann");
+}
+
+TEST_F(DatasetTest, DatesInEveryFormatAndCentury) {
+  const std::string path = SampleTable();
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  ds.AppendRecord({"Ann"});
+  fw::TField* born = ds.FieldByName("BORN");
+  struct Case {
+    int code;
+    bool century;
+    const char* shown;  // 1999-12-31
+    const char* typed;  // 2001-02-03
+  };
+  const Case cases[] = {
+      {0, false, "12/31/99", "02/03/01"},     {0, true, "12/31/1999", "2/3/2001"},
+      {1, false, "99.12.31", "01.02.03"},     {1, true, "1999.12.31", "2001.02.03"},
+      {2, false, "31/12/99", "03/02/01"},     {3, false, "31-12-99", "03-02-01"},
+      {4, false, "31.12.99", "03.02.01"},     {5, true, "31.12.1999", "03.02.2001"},
+      {6, false, "31.12.99", "3.2.01"},       {7, false, "31.12.99", "03.02.01"},
+      {8, true, "31.12.1999", "03.02.2001"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    CenturyOn = c.century;
+    SetDateFormat(static_cast<std::uint8_t>(c.code));
+    ds.Edit();
+    born->SetAsDateTime(EncodeDate(1999, 12, 31));
+    ds.Post();
+    ds.Refresh();
+    EXPECT_EQ(born->Text(), c.shown);
+    EXPECT_EQ(Stored(path, 5, 1), "19991231");
+    ds.Edit();
+    born->SetAsString(c.typed);
+    ds.Post();
+    EXPECT_EQ(Stored(path, 5, 1), "20010203");
+    EXPECT_EQ(born->AsDateTime(), EncodeDate(2001, 2, 3));
+    // The format's blank date clears the field; a blank field shows no text.
+    ds.Edit();
+    born->SetAsString(BlankDate(static_cast<std::uint8_t>(c.code)));
+    ds.Post();
+    EXPECT_EQ(Stored(path, 5, 1), "        ");
+    EXPECT_TRUE(born->IsNull());
+    EXPECT_EQ(born->Text(), "");
+  }
+  CenturyOn = false;
+  SetDateFormat(0);
+  ds.Edit();
+  EXPECT_THROW(born->SetAsString("13/45/99"), fw::EConvertError);
+  ds.Cancel();
+}
+
+TEST_F(DatasetTest, DatesOutsideTheTwoDigitWindowSurviveEdits) {
+  const std::string path = SampleTable();
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  CenturyOn = true;
+  SetDateFormat(0);
+  ds.AppendRecord({"Old", 1, 0.0, false, Variant::FromDateTime(EncodeDate(1899, 12, 31))});
+  CenturyOn = false;
+  SetDateFormat(0);
+  ds.Refresh();
+  EXPECT_EQ(ds.FieldByName("BORN")->Text(), "12/31/99");
+  ds.Edit();
+  ds.FieldByName("AGE")->SetAsInteger(2);
+  ds.Post();
+  EXPECT_EQ(Stored(path, 5, 1), "18991231");
+  // A date given as a value is stored as that date, window or not.
+  ds.Edit();
+  ds.FieldByName("BORN")->SetAsDateTime(EncodeDate(1950, 1, 1));
+  ds.Post();
+  EXPECT_EQ(Stored(path, 5, 1), "19500101");
+  // A date the engine cannot hold shows the invalid-date box and stores the
+  // blank date.
+  ds.Edit();
+  const double far_future = 4e6;
+  std::memcpy(ds.ActiveBuffer() + ds.FieldOffsets()[4], &far_future, 8);
+  ds.StoreRecord(ds.ActiveBuffer(), 5);
+  ASSERT_FALSE(host_.host.boxes.empty());
+  EXPECT_EQ(host_.host.boxes.back().text, "        Invalid date       ");
+  const std::uint8_t* slot = ds.FieldProps()->Address(5);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(slot + 1), slot[0]), "  /  /  ");
+  ds.Cancel();
+}
+
+TEST_F(DatasetTest, WideIntegersAndUnnamedFields) {
+  const std::string path = Path("wide.dbf");
+  table_test::WriteAll(path, table_test::BuildDbf(0x03,
+                                                  {{"BIG", 'N', 15}, {"", 'N', 4}, {"HUGE", 'N', 20},
+                                                   {"TAG", 'C', 3}},
+                                                  {" 123456789012345  77" + std::string(20, '9') + "abc"}));
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  ASSERT_EQ(ds.FieldDefs().Count(), 3);  // the unnamed field has no definition
+  EXPECT_EQ(ds.RecDataSize(), 1 + 8 + 8 + 4);
+  fw::TField* big = ds.FieldByName("BIG");
+  EXPECT_NE(dynamic_cast<TQdLargeintField*>(big), nullptr);
+  EXPECT_EQ(big->Size(), 15);
+  EXPECT_EQ(big->AsLargeInt(), 123456789012345);
+  EXPECT_EQ(ds.FieldByName("TAG")->AsString(), "abc");
+  ds.Edit();
+  ds.FieldByName("TAG")->SetAsString("xyz");
+  ds.Post();
+  EXPECT_EQ(Stored(path, 1, 1), "123456789012345");
+  EXPECT_EQ(Stored(path, 2, 1), "  77");
+  EXPECT_EQ(Stored(path, 3, 1), std::string(20, '9'));
+  ds.Edit();
+  big->SetAsLargeInt(-98765432109876);
+  ds.Post();
+  EXPECT_EQ(Stored(path, 1, 1), "-98765432109876");
+}
+
+TEST_F(DatasetTest, WithoutAWorkAreaNothingRunsElsewhere) {
+  const std::string other = SampleTable("other.dbf");
+  Select(1);
+  Use(other + " EXCLUSIVE", nullptr, 0);
+  qd::Append();
+  qd::Append();
+  Go(2);
+  TestDbf ds;
+  ds.SetName("DS");
+  EXPECT_EQ(ds.QdiSetToBegin(), 1103);
+  EXPECT_EQ(ErrorText, "Database is not open [DS.QdiSetToBegin]");
+  EXPECT_EQ(host_.host.terminate_requests, 1);
+  EXPECT_EQ(ds.QdiGetRecordCount(), 0);
+  EXPECT_EQ(Selected(), 1);
+  EXPECT_EQ(RecNo(), 2);
+  ErrorCode = 0;
+  ds.DirectOpenClose(true);
+  EXPECT_EQ(ErrorCode, 1103);
+  EXPECT_EQ(ErrorText, "DataSet must be active. DS");
+}
+
+TEST_F(DatasetTest, DesignTimeKeepsOneRecordImage) {
+  const std::string path = SampleTable();
+  {
+    TestDbf writer;
+    writer.SetDbfFileName(path);
+    writer.Open();
+    AddPeople(writer);
+  }
+  fw::TComponent owner;
+  owner.SetDesigning(true);
+  auto* ds = new TestDbf(&owner);
+  EXPECT_TRUE(ds->Designing());
+  EXPECT_TRUE(RaiseExceptions);
+  SetRaiseExceptions(false);
+  ds->SetName("DS");
+  ds->SetDbfFileName(path);
+  ds->Open();
+  EXPECT_EQ(Name(*ds), "Ann");
+  EXPECT_EQ(ds->RecordCount(), 1);
+  ds->Next();
+  EXPECT_EQ(Name(*ds), "Ann");
+  EXPECT_EQ(ds->DbfFields().Text(),
+            "NAME, C, 10, 0\r\nAGE, N, 5, 0\r\nPRICE, N, 8, 2\r\nOK, L, 1, 0\r\nBORN, D, 8, 0\r\n");
+  const int area = ds->WorkArea();
+  Select(area);
+  EXPECT_EQ(CurrentWorkArea(), nullptr);  // the table is not held open
+  ds->DirectOpenClose(true);
+  Select(area);
+  EXPECT_NE(CurrentWorkArea(), nullptr);
+  ds->DirectOpenClose(false);
+  EXPECT_EQ(CurrentWorkArea(), nullptr);
+
+  // Another table opened in the same work area meanwhile stays open when
+  // the dataset closes.
+  Select(area);
+  Use(SampleTable("other.dbf"), nullptr, 0);
+  ds->Close();
+  Select(area);
+  EXPECT_NE(CurrentWorkArea(), nullptr);
+}
+
+TEST_F(DatasetTest, FileNamesOpeningAndReadOnly) {
+  TestDbf ds;
+  ds.SetDbfFileName(" movie ");
+  EXPECT_EQ(ds.DbfFileName(), "movie.DBF");
+  ds.SetDbfFileName("movie.");
+  EXPECT_EQ(ds.DbfFileName(), "movie.");
+  ds.SetDbfFileName("");
+  try {
+    ds.Open();
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Missing DbfFilename property");
+  }
+  ds.SetDbfFileName(Path("missing"));
+  try {
+    ds.Open();
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Dataset error: Error # ", 0), 0u) << e.what();
+  }
+  EXPECT_FALSE(ds.Active());
+  ErrorCode = 0;
+
+  // Changing the name of an open dataset reopens it on the new table.
+  const std::string first = SampleTable("first.dbf");
+  const std::string second = SampleTable("second.dbf");
+  ds.SetDbfFileName(first);
+  ds.Open();
+  ds.AppendRecord({"One"});
+  ds.SetDbfFileName(second);
+  EXPECT_TRUE(ds.Active());
+  EXPECT_TRUE(ds.IsEmpty());
+  ds.Close();
+
+  ds.SetReadOnly(true);
+  ds.SetDbfFileName(first);
+  ds.Open();
+  EXPECT_THROW(ds.Edit(), fw::EDatabaseError);
+}
+
+TEST_F(DatasetTest, RestoreRecallsTheCurrentRecord) {
+  const std::string path = SampleTable();
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  ds.AppendRecord({"Ann"});
+  ds.Delete();
+  EXPECT_EQ(Stored(path, 0, 1), "*");
+  ds.BeforeRestore = [&](fw::TDataSet*) { ds.calls.push_back("before"); };
+  ds.AfterRestore = [&](fw::TDataSet*) { ds.calls.push_back("after"); };
+  ds.calls.clear();
+  ds.Restore();
+  EXPECT_EQ(ds.calls, (std::vector<std::string>{"before", "restore", "after"}));
+  EXPECT_EQ(Stored(path, 0, 1), " ");
+  EXPECT_EQ(Name(ds), "Ann");
+}
+
+TEST_F(DatasetTest, StartUpFollowsTheRegionalSettings) {
+  auto& regional = platform::CurrentHost().Regional();
+  regional = {"dd.MM.yyyy", '.', ',', '.'};
+  InitDatasetUnit();
+  EXPECT_EQ(DateFormat, 5);
+  EXPECT_TRUE(CenturyOn);
+  EXPECT_EQ(DecimalChar, ',');
+  EXPECT_EQ(ThousandsChar, '.');
+  regional = {"M/d/yy", '/', '.', ','};
+  InitDatasetUnit();
+  EXPECT_EQ(DateFormat, 0);
+  EXPECT_FALSE(CenturyOn);
+  EXPECT_EQ(DecimalChar, '.');
+  EXPECT_EQ(regional.short_date_pattern, "MM/dd/yy");
+}
+
+}  // namespace
+}  // namespace qd::dataset_test
