@@ -24,6 +24,12 @@ namespace {
 long AllocationCount = 0;
 }
 
+// The replacements pair malloc with free; GCC cannot see that once they are
+// inlined into callers.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
   ++AllocationCount;
   void* p = std::malloc(size == 0 ? 1 : size);
@@ -42,6 +48,9 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
 
