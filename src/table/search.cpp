@@ -25,7 +25,11 @@ using table_text::TrimRight;
 using table_text::Upper;
 
 constexpr std::size_t kMaxSearchText = 255;
-// Records are read from the file in blocks of about this many bytes.
+// Records are read from the file in blocks that start at about the first
+// size and double up to the second, so that a match close to the start (as
+// in each Continue past a hidden record) reads little, and a long scan few
+// times.
+constexpr std::size_t kFirstScanBlockBytes = 4 * 1024;
 constexpr std::size_t kScanBlockBytes = 256 * 1024;
 
 bool WordCharacter(char c) {
@@ -242,14 +246,17 @@ void LocateFrom(std::int32_t start, int field, bool new_search) {
   RefreshRecordCount(*area);
   const std::int32_t count = area->record_count;
   const std::size_t record_length = area->record_length;
-  const std::size_t per_block = std::max<std::size_t>(1, kScanBlockBytes / record_length);
-  std::vector<std::uint8_t> block(per_block * record_length);
+  const std::size_t most_per_block = std::max<std::size_t>(1, kScanBlockBytes / record_length);
+  std::size_t per_block = std::max<std::size_t>(1, kFirstScanBlockBytes / record_length);
+  std::vector<std::uint8_t> block;
   std::uint8_t text[256];
   const std::string search = SearchText;
 
   for (std::int32_t first = std::max<std::int32_t>(start, 1); first <= count;) {
     const std::size_t wanted =
         std::min<std::size_t>(per_block, static_cast<std::size_t>(count - first) + 1);
+    per_block = std::min(per_block * 2, most_per_block);
+    block.resize(wanted * record_length);
     std::size_t done = 0;
     const std::uint64_t position = static_cast<std::uint64_t>(area->header_length) +
                                    static_cast<std::uint64_t>(first - 1) * record_length;
@@ -261,7 +268,7 @@ void LocateFrom(std::int32_t start, int field, bool new_search) {
       const std::size_t begin = i * record_length + offset;
       std::size_t have = 0;
       if (begin < done) have = std::min(length, done - begin);
-      std::memcpy(text, block.data() + begin, have);
+      if (have > 0) std::memcpy(text, block.data() + begin, have);
       if (oem) platform::OemToAnsi(text, have);
       bool matched;
       if (memo) {

@@ -285,7 +285,7 @@ TEST_F(SearchTest, LongScansCrossReadBlocksAndSeeOtherProgramsRecords) {
   }
   Close();
   Open("MANY.DBF");
-  for (int wanted : {1, 2674, 2675, 5348, 5349, 6000}) {
+  for (int wanted : {1, 41, 42, 123, 124, 2999, 6000}) {
     EXPECT_TRUE(LocateValue("KEY", SearchValue::OfText("K" + std::to_string(wanted)), false, 1,
                             true))
         << wanted;
