@@ -16,11 +16,12 @@ namespace {
 
 std::string Letter(char c) { return std::string(1, c); }
 
-// A length or decimal count of a structure line: a whole number 0 to 255.
-std::uint8_t ByteItem(const std::string& item) {
-  const int value = fw::StrToInt(item);
-  if (value < 0 || value > 255) throw fw::ERangeError();
-  return static_cast<std::uint8_t>(value);
+// A length or decimal count of a structure line: a whole number from 0 to
+// `limit`.
+int NumberItem(const std::string& item, int limit) {
+  const std::int64_t value = fw::StrToInt64(item);
+  if (value < 0 || value > limit) throw fw::ERangeError();
+  return static_cast<int>(value);
 }
 
 bool IsKnownType(char type) {
@@ -60,7 +61,7 @@ void CheckFieldDef(DbfFieldDescriptor& descriptor, const std::string& owner) {
        std::to_string(descriptor.decimals), descriptor.name, Letter(type), std::to_string(length),
        std::to_string(decimals)});
   descriptor.type = type;
-  descriptor.length = static_cast<std::uint8_t>(length);
+  descriptor.length = static_cast<std::uint16_t>(length);
   descriptor.decimals = static_cast<std::uint8_t>(decimals);
 }
 
@@ -77,8 +78,10 @@ bool ParseFieldLine(const std::string& line, DbfFieldDescriptor& descriptor,
   if (items[1].empty()) throw fw::ERangeError();
   descriptor.name = items[0].substr(0, 10);
   descriptor.type = items[1][0];
-  descriptor.length = ByteItem(items[2]);
-  descriptor.decimals = ByteItem(items[3]);
+  // Lengths beyond a byte are read so that a too-long C or N field can be
+  // corrected (with its warning) rather than refused.
+  descriptor.length = static_cast<std::uint16_t>(NumberItem(items[2], 0xFFFF));
+  descriptor.decimals = static_cast<std::uint8_t>(NumberItem(items[3], 255));
   if (descriptor.type == 'X') return false;
   CheckFieldDef(descriptor, owner);
   return true;
@@ -130,7 +133,7 @@ void TQdDataSet::FillDbfFields() {
     descriptor.name = qd::Field(n);
     descriptor.type = FieldType(n);
     // Dates are stored in 8 characters whatever length their display has.
-    descriptor.length = static_cast<std::uint8_t>(descriptor.type == 'D' ? 8 : FieldLen(n));
+    descriptor.length = static_cast<std::uint16_t>(descriptor.type == 'D' ? 8 : FieldLen(n));
     descriptor.decimals = static_cast<std::uint8_t>(FieldDec(n));
     CheckFieldDef(descriptor, Name());
     dbf_fields_->Add(FieldLine(descriptor));

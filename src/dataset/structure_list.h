@@ -13,7 +13,7 @@ namespace qd {
 struct DbfFieldDescriptor {
   std::string name;  // at most 10 characters
   char type = 'C';
-  std::uint8_t length = 0;
+  std::uint16_t length = 0;  // as given; CheckFieldDef brings it into range
   std::uint8_t decimals = 0;
 };
 
@@ -25,8 +25,9 @@ void CheckFieldDef(DbfFieldDescriptor& descriptor, const std::string& owner);
 
 // Reads one structure line (split at commas, items trimmed). False for a
 // line of type X, which describes no field. Raises fw::ERangeError for an
-// empty type or a length or decimal count outside 0 to 255, and
-// fw::EConvertError for a length or decimal count that is not a number.
+// empty type, a length outside 0 to 65535 or a decimal count outside 0 to
+// 255, and fw::EConvertError for a length or decimal count that is not a
+// number. A length above what the type takes is corrected with a warning.
 bool ParseFieldLine(const std::string& line, DbfFieldDescriptor& descriptor,
                     const std::string& owner);
 
