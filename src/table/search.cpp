@@ -60,8 +60,9 @@ void UpperAnsi(std::string& text) {
   platform::AnsiUpper(reinterpret_cast<std::uint8_t*>(text.data()), text.size());
 }
 
-// The prepared search text of the current search, and whether a field text
-// matches it under the current switches. `text` may be changed in place.
+// Whether a field text matches the prepared search text under the current
+// switches; the compared part of `text` is upper-cased in place when case is
+// ignored.
 bool FieldMatches(std::uint8_t* text, std::size_t length, std::string_view search) {
   if (!SearchExact && !SearchContained && length > search.size()) length = search.size();
   if (!SearchCaseSensitive) platform::AnsiUpper(text, length);
