@@ -429,7 +429,8 @@ TEST_F(DbfFileTest, AppendsStopBeforeTheLockRegion) {
   EXPECT_NE(ErrorText.find("[Append]"), std::string::npos);
   ErrorCode = 0;
   EXPECT_EQ(area.record_count, 16384);
-  EXPECT_EQ(ReadAll(Path("big.dbf")).size(), b.size());
+  ASSERT_TRUE(CloseDbf(area));
+  EXPECT_EQ(ReadAll(Path("big.dbf")), b);
 }
 
 // Level 7: 68-byte prolog and 48-byte descriptors, built byte by byte.

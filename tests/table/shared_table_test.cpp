@@ -21,6 +21,9 @@ class SharedTableTest : public TableTest {
   int OtherProgramAppends(const std::vector<std::string>& texts) {
     std::string command = std::string("\"") + QD_TABLE_CHILD + "\" \"" + Path("shared.dbf") + "\"";
     for (const auto& t : texts) command += " " + t;
+#ifdef _WIN32
+    command = "\"" + command + "\"";  // cmd.exe drops the outer pair of quotes
+#endif
     return std::system(command.c_str());
   }
   std::string Current() {

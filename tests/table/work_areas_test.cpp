@@ -213,7 +213,9 @@ TEST_F(WorkAreaTest, MemoHooksOpenAndCloseWithTheTable) {
   Use(Path("plain"), nullptr, 0);  // closes people; plain has no memo file
   Close();
   ASSERT_EQ(FakeMemoUnit::calls.size(), 2u);
-  EXPECT_EQ(FakeMemoUnit::calls[0].substr(FakeMemoUnit::calls[0].size() - 7), "/PEOPLE");
+  const std::string& opened = FakeMemoUnit::calls[0];  // "open <directory><separator>PEOPLE"
+  EXPECT_EQ(opened.substr(opened.size() - 6), "PEOPLE");
+  EXPECT_NE(std::string("/\\").find(opened[opened.size() - 7]), std::string::npos);
   EXPECT_EQ(FakeMemoUnit::calls[1], "close");
 
   FakeMemoUnit::open_result = 2;
