@@ -402,15 +402,14 @@ void TQdDataSet::StoreRecord(TRecordBuffer buffer, int which) {
         case 'D': {
           double value = 0;
           std::memcpy(&value, slot, 8);
-          const std::string current = SlotText(native, 10);
+          // While the image still shows this date (or, for a blank value,
+          // text that reads as no date) its text is left alone, so the
+          // engine keeps the stored date rather than reading the text again
+          // through the two-digit-year window.
+          if (value == DateTextToDateTime(SlotText(native, 10), false)) break;
           std::string text;
           if (value == 0) {
             text = BlankDate(DateFormat);
-          } else if (value == DateTextToDateTime(current, false)) {
-            // The image still shows this date: leave its text alone, so the
-            // engine keeps the stored date rather than reading the text
-            // again through the two-digit-year window.
-            break;
           } else {
             // Written with its four-digit year, so the date stored is the
             // date given whatever the century setting.

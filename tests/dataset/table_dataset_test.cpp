@@ -251,35 +251,40 @@ TEST_F(DatasetTest, DatesInEveryFormatAndCentury) {
 }
 
 TEST_F(DatasetTest, DatesOutsideTheTwoDigitWindowSurviveEdits) {
-  const std::string path = SampleTable();
+  const std::string path = Path("dates.dbf");
+  table_test::WriteAll(path, table_test::BuildDbf(0x03, {{"NAME", 'C', 3}, {"AGE", 'N', 2}, {"BORN", 'D', 8}},
+                                                  {" Old 118991231", " Bad 219991345"}));
   TestDbf ds;
   ds.SetDbfFileName(path);
   ds.Open();
-  CenturyOn = true;
-  SetDateFormat(0);
-  ds.AppendRecord({"Old", 1, 0.0, false, Variant::FromDateTime(EncodeDate(1899, 12, 31))});
-  CenturyOn = false;
-  SetDateFormat(0);
-  ds.Refresh();
   EXPECT_EQ(ds.FieldByName("BORN")->Text(), "12/31/99");
+  // Rewriting the record for another field leaves the stored date alone,
+  // even an impossible one the dataset shows as blank.
   ds.Edit();
   ds.FieldByName("AGE")->SetAsInteger(2);
   ds.Post();
-  EXPECT_EQ(Stored(path, 5, 1), "18991231");
+  EXPECT_EQ(Stored(path, 3, 1), "18991231");
+  ds.Next();
+  EXPECT_TRUE(ds.FieldByName("BORN")->IsNull());
+  ds.Edit();
+  ds.FieldByName("AGE")->SetAsInteger(3);
+  ds.Post();
+  EXPECT_EQ(Stored(path, 3, 2), "19991345");
+  ds.First();
   // A date given as a value is stored as that date, window or not.
   ds.Edit();
   ds.FieldByName("BORN")->SetAsDateTime(EncodeDate(1950, 1, 1));
   ds.Post();
-  EXPECT_EQ(Stored(path, 5, 1), "19500101");
+  EXPECT_EQ(Stored(path, 3, 1), "19500101");
   // A date the engine cannot hold shows the invalid-date box and stores the
   // blank date.
   ds.Edit();
   const double far_future = 4e6;
-  std::memcpy(ds.ActiveBuffer() + ds.FieldOffsets()[4], &far_future, 8);
-  ds.StoreRecord(ds.ActiveBuffer(), 5);
+  std::memcpy(ds.ActiveBuffer() + ds.FieldOffsets()[2], &far_future, 8);
+  ds.StoreRecord(ds.ActiveBuffer(), 3);
   ASSERT_FALSE(host_.host.boxes.empty());
   EXPECT_EQ(host_.host.boxes.back().text, "        Invalid date       ");
-  const std::uint8_t* slot = ds.FieldProps()->Address(5);
+  const std::uint8_t* slot = ds.FieldProps()->Address(3);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(slot + 1), slot[0]), "  /  /  ");
   ds.Cancel();
 }
