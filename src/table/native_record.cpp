@@ -173,12 +173,18 @@ void FieldToNative(const FieldEntry& f, const std::uint8_t* raw, std::uint8_t* s
   }
 }
 
-// A numeric field keeps its stored text while the slot still holds the value
-// that text reads as: values a slot cannot carry exactly (20-digit integers,
-// more digits than a double holds) then survive a rewrite unchanged. An
-// overflowed field ("***") is always rewritten.
+// A numeric field keeps its stored number while the slot still holds the
+// value that text reads as: values a slot cannot carry exactly (20-digit
+// integers, more digits than a double holds) then survive a rewrite
+// unchanged. Blank and overflowed ("***") fields are always written from the
+// slot, so an explicit 0 is stored as a number.
 bool KeepsStoredText(const char* text, std::size_t n) {
-  return std::memchr(text, '*', n) == nullptr;
+  bool digit = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (text[i] == '*') return false;
+    if (text[i] >= '0' && text[i] <= '9') digit = true;
+  }
+  return digit;
 }
 
 void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* raw) {
@@ -213,7 +219,16 @@ void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* 
       field[0] = slot[0] ? 'T' : 'F';
       if (f.length > 1) std::memset(field + 1, ' ', f.length - 1u);
       break;
-    case NativeSlot::Memo:
+    case NativeSlot::Memo: {
+      // A memo field without a value stays blank, as dBASE keeps it.
+      std::int32_t v;
+      std::memcpy(&v, slot, 4);
+      if (std::memchr(text, '*', f.length) == nullptr &&
+          ClampTo32(ReadInteger(text, f.length)) == v)
+        break;
+      PutInteger(field, f.length, v);
+      break;
+    }
     case NativeSlot::Int32: {
       std::int32_t v;
       std::memcpy(&v, slot, 4);

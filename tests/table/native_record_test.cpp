@@ -177,16 +177,18 @@ TEST_F(NativeRecordTest, WideIntegersUseSixtyFourBitsAndSurviveRewrites) {
 }
 
 TEST_F(NativeRecordTest, ClearRecordBlanksBothBuffers) {
-  OpenWith({{"C", 'C', 3}, {"N", 'N', 4}, {"D", 'D', 8}}, "*abc  12 20240101");
+  OpenWith({{"C", 'C', 3}, {"N", 'N', 4}, {"D", 'D', 8}, {"M", 'M', 10}},
+           "*abc  1220240101         7");
   ClearRecord();
-  EXPECT_EQ(Raw(), std::string(16, ' '));
+  EXPECT_EQ(Raw(), std::string(26, ' '));
   EXPECT_EQ(*FieldAddress(0), 0);
   EXPECT_EQ(SlotText(1), "   ");
   EXPECT_EQ(Slot<std::int32_t>(2), 0);
   EXPECT_EQ(SlotText(3), "  /  /  ");
-  // A blank numeric field stays blank when written back with value 0.
+  // Written back, the blank number becomes an explicit 0; the date and the
+  // memo reference stay empty.
   NativeToRecord();
-  EXPECT_EQ(Raw(), std::string(16, ' '));
+  EXPECT_EQ(Raw(), std::string(4, ' ') + "   0" + std::string(18, ' '));
 }
 
 }  // namespace
