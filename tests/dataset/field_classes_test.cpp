@@ -34,14 +34,9 @@ TEST_F(DatasetTest, EngineDateTextToDateTime) {
       {0, false, "01/01/55", EncodeDate(2055, 1, 1)},  // the window runs 1956 to 2055
       {0, false, "  1/5/99", EncodeDate(1999, 1, 5)},
       {0, false, "12/31/1899", EncodeDate(1899, 12, 31)},  // a written century is kept
-      {0, true, "12/31/1899", EncodeDate(1899, 12, 31)},
       {0, false, "  /  /  ", 0},
       {1, false, "99.12.31", EncodeDate(1999, 12, 31)},
       {1, true, "    .  .  ", 0},
-      {2, false, "31/12/99", EncodeDate(1999, 12, 31)},
-      {3, false, "31-12-99", EncodeDate(1999, 12, 31)},
-      {5, true, "31.12.2010", EncodeDate(2010, 12, 31)},
-      {8, false, "31.12.99", EncodeDate(1999, 12, 31)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -130,10 +130,6 @@ TEST_F(DatasetTest, BothEndsOfTheTableAndEmptyTables) {
   ds.Next();
   EXPECT_TRUE(ds.Eof());
   EXPECT_EQ(Name(ds), "Cid");
-  ds.First();
-  ds.Prior();
-  EXPECT_TRUE(ds.Bof());
-  EXPECT_EQ(Name(ds), "Ann");
 }
 
 TEST_F(DatasetTest, HiddenDeletedRecordsLeaveNoPhantom) {
