@@ -100,7 +100,8 @@ void TQdFileDataSet::UpdateWithLock(const LockedUpdate& update) {
       if (!update.resync_visible || !ResyncVisible()) Unlock();
     } else {
       refused = true;
-      const TQdLockFailedEvent& event = this->*update.event;
+      // A copy: the handler may assign a new handler while it runs.
+      const TQdLockFailedEvent event = this->*update.event;
       if (event) {
         event(this, retry);
       } else {

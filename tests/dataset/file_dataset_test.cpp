@@ -270,9 +270,15 @@ TEST_F(FileDatasetTest, RecordHooksSwitchTheOpenToHookedUse) {
 
 TEST_F(FileDatasetTest, SequencedUnlessFilteredOrOrdered) {
   auto people = PeopleDataset({"ANN", "BOB"});
-  // Asking an inactive dataset reports nothing.
+  // An inactive dataset answers without reporting "Database is not open";
+  // searching it is refused like any other operation on a closed dataset.
+  RaiseExceptions = false;
+  ImmediateDispatch = false;
   EXPECT_TRUE(people->IsSequenced());
-  EXPECT_TRUE(host_.host.boxes.empty());
+  EXPECT_THROW(people->Locate("NAME", fw::Variant("BOB"), 0), fw::EDatabaseError);
+  EXPECT_EQ(ErrorCode, 0);
+  EXPECT_EQ(host_.host.terminate_requests, 0);
+  RaiseExceptions = true;
   people->Open();
   EXPECT_TRUE(people->IsSequenced());
   IndexHooks.OrderActive = [] { return true; };
