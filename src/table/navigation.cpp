@@ -245,6 +245,11 @@ void Go(std::int32_t n) {
 void RawGo(std::int32_t n) {
   WorkArea* area = RequireTable("Dbf4RawGo");
   if (area == nullptr) return;
+  if (area->record_count == 0 && n >= 1) {  // an empty table stays at record 0
+    area->at_end = area->at_beginning = true;
+    ClearAreaRecord(*area);
+    return;
+  }
   if (n > area->record_count) {
     AtEnd(*area);
     return;

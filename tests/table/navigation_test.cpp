@@ -2,6 +2,7 @@
 // records shown and hidden, empty tables, end and beginning of file, and the
 // same moves through a stand-in index order installed in the index hooks.
 #include <algorithm>
+#include <sstream>
 
 #include "table_test_support.h"
 
@@ -11,20 +12,43 @@ namespace {
 class NavigationTest : public TableTest {
  protected:
   // Opens a table of one C(3) field with the given records ("*" deleted).
-  void OpenRecords(const std::vector<std::string>& records, const char* options = " exclusive") {
+  void OpenRecords(const std::vector<std::string>& records) {
     WriteAll(Path("nav.dbf"), BuildDbf(0x03, {{"A", 'C', 3}}, records));
-    Use(Path("nav") + options, nullptr, 0);
+    Use(Path("nav") + " exclusive", nullptr, 0);
     ASSERT_EQ(ErrorCode, 0) << ErrorText;
   }
   std::string Current() {
     const std::uint8_t* p = FieldAddress(1);
     return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
   }
-  void ExpectAt(std::int32_t recno, const std::string& text, bool eof, bool bof) {
-    EXPECT_EQ(RecNo(), recno);
-    EXPECT_EQ(Current(), text);
-    EXPECT_EQ(dEOF(), eof);
-    EXPECT_EQ(dBOF(), bof);
+  // Runs moves and checks where each one lands. A step reads
+  // "<move> <record number> <text or -> <flags> [<error code>]": moves are
+  // T (GoTop), B (GoBottom), S<n> (Skip), G<n> (Go), R<n> (RawGo) and I<0|1>
+  // (SetIgnoreDel); flags are E (end), B (beginning) or . for neither;
+  // "-" stands for the blank record.
+  void Run(const std::vector<std::string>& steps) {
+    for (const std::string& step : steps) {
+      std::istringstream in(step);
+      std::string move, text, flags;
+      std::int32_t recno = 0;
+      int error = 0;
+      in >> move >> recno >> text >> flags >> error;
+      const std::int32_t n = move.size() > 1 ? std::stoi(move.substr(1)) : 0;
+      switch (move[0]) {
+        case 'T': GoTop(); break;
+        case 'B': GoBottom(); break;
+        case 'S': Skip(n); break;
+        case 'G': Go(n); break;
+        case 'R': RawGo(n); break;
+        case 'I': SetIgnoreDel(n != 0); break;
+      }
+      EXPECT_EQ(ErrorCode, error) << step << ": " << ErrorText;
+      ErrorCode = 0;
+      EXPECT_EQ(RecNo(), recno) << step;
+      EXPECT_EQ(Current(), text == "-" ? "   " : text) << step;
+      EXPECT_EQ(dEOF(), flags.find('E') != std::string::npos) << step;
+      EXPECT_EQ(dBOF(), flags.find('B') != std::string::npos) << step;
+    }
   }
 };
 
@@ -36,133 +60,61 @@ TEST_F(NavigationTest, WithoutATableEverythingReports215) {
   ExpectError(215);
   EXPECT_TRUE(dEOF());
   ExpectError(215);
-  EXPECT_EQ(RecNo(), 0);
-  ExpectError(215);
   EXPECT_FALSE(GoIfValid(1));
 }
 
-TEST_F(NavigationTest, DeletedRecordsHiddenAndShown) {
+TEST_F(NavigationTest, DeletedRecordsShownAndHidden) {
   OpenRecords({" one", "*two", " thr"});
-  ExpectAt(1, "one", false, false);
-  Skip(1);
-  ExpectAt(2, "two", false, false);
+  Run({"S0 1 one .", "S1 2 two .",
+       "I1 2 two .",  // the deleted record stays current, re-read
+       "T 1 one .", "S1 3 thr .", "S1 4 - E", "S1 4 - E 212", "S-1 3 thr .", "S-1 1 one .",
+       "S-1 1 one B", "S-1 1 one B", "S2 4 - E", "S-5 1 one B",
+       "G2 2 two .",  // Go reaches hidden records
+       "I0 2 two .", "B 3 thr .", "S-1 2 two ."});
   EXPECT_EQ(*FieldAddress(0), 1);
-
-  EXPECT_FALSE(SetIgnoreDel(true));  // stays on the deleted record, re-read
-  ExpectAt(2, "two", false, false);
-  GoTop();
   Skip(1);
-  ExpectAt(3, "thr", false, false);
   Skip(1);
-  ExpectAt(4, "   ", true, false);
   Skip(1);
-  ExpectError(212);
   EXPECT_EQ(ErrorText, "Database \"" + CurrentWorkArea()->file_name + "\" is past EOF. [SKIP]");
-  EXPECT_EQ(RecNo(), 4);
-  Skip(-1);
-  ExpectAt(3, "thr", false, false);
-  Skip(-1);
-  ExpectAt(1, "one", false, false);
-  Skip(-1);
-  ExpectAt(1, "one", false, true);
-  Skip(-1);  // at the beginning: nothing moves
-  ExpectAt(1, "one", false, true);
-  EXPECT_EQ(ErrorCode, 0);
-  Skip(2);
-  ExpectAt(4, "   ", true, false);
-  Skip(-5);
-  ExpectAt(1, "one", false, true);
-
-  // Go reaches hidden records; GoBottom skips them backwards.
-  Go(2);
-  ExpectAt(2, "two", false, false);
-  EXPECT_TRUE(SetIgnoreDel(false));
-  GoBottom();
-  ExpectAt(3, "thr", false, false);
 }
 
-TEST_F(NavigationTest, HiddenFirstAndLastRecords) {
+TEST_F(NavigationTest, HiddenFirstAndLastRecordsAndNothingVisible) {
   OpenRecords({"*aaa", " bbb", " ccc", "*ddd"});
-  SetIgnoreDel(true);
-  GoTop();
-  ExpectAt(2, "bbb", false, false);
-  Skip(-1);
-  ExpectAt(2, "bbb", false, true);
-  GoBottom();
-  ExpectAt(3, "ccc", false, false);
-  Skip(1);
-  ExpectAt(5, "   ", true, false);
-  Skip(0);
-  EXPECT_EQ(Current(), "   ");
-  Skip(-1);
-  ExpectAt(3, "ccc", false, false);
-}
-
-TEST_F(NavigationTest, NothingVisible) {
+  Run({"I1 1 aaa .", "T 2 bbb .", "S-1 2 bbb B", "B 3 ccc .", "S1 5 - E", "S0 5 - E",
+       "S-1 3 ccc ."});
+  Close();
   OpenRecords({"*aaa", "*bbb"});
-  SetIgnoreDel(true);
-  GoTop();
-  ExpectAt(3, "   ", true, true);
-  GoBottom();
-  ExpectAt(3, "   ", true, true);
-  Go(1);
-  ExpectAt(1, "aaa", false, false);
-  Skip(1);
-  ExpectAt(3, "   ", true, false);
-  Go(2);
-  Skip(-1);
-  ExpectAt(3, "   ", true, true);
+  Run({"I1 1 aaa .", "T 3 - EB", "B 3 - EB", "G1 1 aaa .", "S1 3 - E", "G2 2 bbb .",
+       "S-1 3 - EB"});
 }
 
 TEST_F(NavigationTest, EmptyTable) {
   ASSERT_TRUE(CreateDBF(Path("empty.dbf"), {{"A", 'C', 3, 0}}));
   Use(Path("empty"), nullptr, 0);
-  ExpectAt(0, "   ", true, true);
-  for (std::int32_t n : {1, -1, 5}) {
-    Skip(n);
-    ExpectError(212);
-    EXPECT_EQ(ErrorText, "Database \"" + CurrentWorkArea()->file_name + "\" is empty. [SKIP]");
-    ExpectAt(0, "   ", true, true);
-  }
-  GoTop();
-  GoBottom();
-  EXPECT_EQ(ErrorCode, 0);
-  ExpectAt(0, "   ", true, true);
-  Go(1);
-  ExpectError(212);
-  ExpectAt(0, "   ", true, true);
+  Run({"S0 0 - EB", "S1 0 - EB 212", "S-1 0 - EB 212", "T 0 - EB", "B 0 - EB", "G1 0 - EB 212",
+       "R1 0 - EB"});
+  Skip(1);
+  EXPECT_EQ(ErrorText, "Database \"" + CurrentWorkArea()->file_name + "\" is empty. [SKIP]");
   EXPECT_EQ(RecCount(), 0);
   EXPECT_FALSE(GoIfValid(1));
 }
 
 TEST_F(NavigationTest, GoAndRawGo) {
   OpenRecords({" one", " two", " thr"});
-  Go(2);
-  ExpectAt(2, "two", false, false);
-  for (std::int32_t n : {0, 4, -7}) {
-    Go(2);
-    Go(n);
-    ExpectError(212);
-    EXPECT_EQ(ErrorText, "Invalid record number = " + std::to_string(n) + " Database \"" +
-                             CurrentWorkArea()->file_name + "\" [GO]");
-    EXPECT_EQ(RecNo(), 4);
-    EXPECT_TRUE(dEOF());
-    EXPECT_EQ(Current(), "two");  // Go leaves the buffers as they were
-  }
+  // Out of range: end of file, buffers as they were.
+  Run({"G2 2 two .", "G0 4 two E 212", "G2 2 two .", "G4 4 two E 212", "G-7 4 two E 212",
+       "R1 1 one .", "R9 4 - E", "R2 2 two .", "R0 2 two . 212"});
+  Go(5);
+  EXPECT_EQ(ErrorText, "Invalid record number = 5 Database \"" + CurrentWorkArea()->file_name + "\" [GO]");
+  RawGo(-1);
+  EXPECT_NE(ErrorText.find(" [Dbf4RawGo]"), std::string::npos);
+  ErrorCode = 0;
   EXPECT_TRUE(GoIfValid(3));
   EXPECT_EQ(Current(), "thr");
   EXPECT_FALSE(GoIfValid(4));
   EXPECT_FALSE(GoIfValid(0));
   EXPECT_EQ(RecNo(), 3);
   EXPECT_EQ(ErrorCode, 0);
-
-  RawGo(1);
-  ExpectAt(1, "one", false, false);
-  RawGo(9);
-  ExpectAt(4, "   ", true, false);
-  RawGo(0);
-  ExpectError(212);
-  EXPECT_NE(ErrorText.find(" [Dbf4RawGo]"), std::string::npos);
 }
 
 TEST_F(NavigationTest, ExclusiveTableKeepsItsCount) {
@@ -171,8 +123,7 @@ TEST_F(NavigationTest, ExclusiveTableKeepsItsCount) {
   // the engine's back anyway, the record is not counted until reopened.
   WriteAll(Path("nav.dbf"), BuildDbf(0x03, {{"A", 'C', 3}}, {" one", " two"}));
   EXPECT_EQ(RecCount(), 1);
-  GoBottom();
-  EXPECT_EQ(RecNo(), 1);
+  Run({"B 1 one .", "S1 2 - E"});
 }
 
 // A stand-in index order: a fixed sequence of record numbers.
@@ -220,6 +171,7 @@ struct FakeOrder {
       const std::int32_t r = CurrentWorkArea()->record_number;
       auto it = std::find(keys.begin(), keys.end(), r);
       eof = it == keys.end();
+      bof = false;
       if (!eof) pos = static_cast<std::size_t>(it - keys.begin());
     };
     IndexHooks.EndOrderMove = [] { ++end_moves; };
@@ -241,36 +193,12 @@ class OrderedNavigationTest : public NavigationTest {
 TEST_F(OrderedNavigationTest, MovesFollowTheOrder) {
   OpenRecords({" one", "*two", " thr", " fou"});
   FakeOrder::Install({4, 2, 3, 1});
-  GoTop();
-  EXPECT_EQ(RecNo(), 4);
-  Skip(1);
-  EXPECT_EQ(RecNo(), 2);
-  SetIgnoreDel(true);
-  GoTop();
-  Skip(1);
-  EXPECT_EQ(RecNo(), 3);  // record 2 is hidden
-  Skip(1);
-  EXPECT_EQ(RecNo(), 1);
-  EXPECT_FALSE(dEOF());
-  Skip(1);
-  EXPECT_EQ(RecNo(), 5);
-  EXPECT_TRUE(dEOF());
-  EXPECT_EQ(Current(), "   ");
-  GoBottom();
-  EXPECT_EQ(RecNo(), 1);
-  Skip(-1);
-  EXPECT_EQ(RecNo(), 3);
-  Skip(-1);
-  EXPECT_EQ(RecNo(), 4);
-  Skip(-1);
-  EXPECT_EQ(RecNo(), 4);
-  EXPECT_TRUE(dBOF());
+  Run({"T 4 fou .", "S1 2 two .", "I1 2 two .", "T 4 fou .", "S1 3 thr .", "S1 1 one .",
+       "S1 5 - E", "B 1 one .", "S-1 3 thr .", "S-1 4 fou .", "S-1 4 fou B"});
   const int resyncs = FakeOrder::resyncs;
-  Go(3);
-  EXPECT_EQ(FakeOrder::resyncs, resyncs + 1);
-  Skip(1);
-  EXPECT_EQ(RecNo(), 1);
-  EXPECT_EQ(FakeOrder::held, 0);  // every move released the index
+  Run({"G3 3 thr .", "S1 1 one ."});
+  EXPECT_EQ(FakeOrder::resyncs, resyncs + 1);  // Go told the order where it is
+  EXPECT_EQ(FakeOrder::held, 0);                // every move released the index
   EXPECT_GE(FakeOrder::max_held, 1);
   EXPECT_GT(FakeOrder::end_moves, 0);
 }
@@ -278,19 +206,11 @@ TEST_F(OrderedNavigationTest, MovesFollowTheOrder) {
 TEST_F(OrderedNavigationTest, EmptyOrderAndHiddenKeys) {
   OpenRecords({"*one", "*two"});
   FakeOrder::Install({});
-  GoTop();
-  EXPECT_EQ(RecNo(), 3);
-  EXPECT_TRUE(dEOF());
-  GoBottom();
-  EXPECT_EQ(RecNo(), 3);
-  FakeOrder::Install({2, 1});
+  Run({"T 3 - EB", "B 3 - EB"});
   SetIgnoreDel(true);
-  GoTop();
-  EXPECT_EQ(RecNo(), 3);
-  EXPECT_TRUE(CurrentWorkArea()->at_end);
-  GoBottom();
-  EXPECT_EQ(RecNo(), 3);
-  EXPECT_TRUE(CurrentWorkArea()->at_beginning);
+  FakeOrder::Install({2, 1});
+  Run({"T 3 - E", "B 3 - EB"});
+  EXPECT_TRUE(CurrentWorkArea()->at_end && CurrentWorkArea()->at_beginning);
   EXPECT_EQ(FakeOrder::held, 0);
 }
 
