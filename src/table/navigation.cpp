@@ -15,9 +15,30 @@ namespace {
 
 bool InOrder() { return IndexHooks.OrderActive != nullptr && IndexHooks.OrderActive(); }
 
-void HoldIndex(bool hold) {
-  if (IndexHooks.SetReadSemaphoreProc != nullptr) IndexHooks.SetReadSemaphoreProc(hold);
-}
+// The index read semaphore of an ordered move: taken with Take, given back
+// with Release, and given back on the way out if an error report raised.
+class IndexHold {
+ public:
+  IndexHold() = default;
+  IndexHold(const IndexHold&) = delete;
+  IndexHold& operator=(const IndexHold&) = delete;
+  ~IndexHold() { Release(); }
+  void Take() {
+    if (!held_ && IndexHooks.SetReadSemaphoreProc != nullptr) {
+      IndexHooks.SetReadSemaphoreProc(true);
+      held_ = true;
+    }
+  }
+  void Release() {
+    if (held_) {
+      held_ = false;
+      IndexHooks.SetReadSemaphoreProc(false);
+    }
+  }
+
+ private:
+  bool held_ = false;
+};
 void Call(void (*hook)()) {
   if (hook != nullptr) hook();
 }
@@ -54,13 +75,14 @@ void GoTop() {
   WorkArea* area = RequireTable("GoTop");
   if (area == nullptr || area->record_count == 0) return;
   const bool ordered = InOrder();
+  IndexHold hold;
   std::int32_t n = 1;
   if (ordered) {
-    HoldIndex(true);
+    hold.Take();
     n = IndexHooks.FirstInOrder();
     if (n == area->record_count + 1) {
       EmptyState(*area);
-      HoldIndex(false);
+      hold.Release();
       return;
     }
   }
@@ -81,7 +103,7 @@ void GoTop() {
   }
   if (ordered) {
     if (ok) Call(IndexHooks.EndOrderMove);
-    HoldIndex(false);
+    hold.Release();
   }
 }
 
@@ -92,13 +114,14 @@ void GoBottom() {
   RefreshRecordCount(*area);
   if (area->record_count == 0) return;
   const bool ordered = InOrder();
+  IndexHold hold;
   std::int32_t n = area->record_count;
   if (ordered) {
-    HoldIndex(true);
+    hold.Take();
     n = IndexHooks.LastInOrder();
     if (n == area->record_count + 1) {
       EmptyState(*area);
-      HoldIndex(false);
+      hold.Release();
       return;
     }
   }
@@ -124,7 +147,7 @@ void GoBottom() {
   }
   if (ordered) {
     if (ok) Call(IndexHooks.EndOrderMove);
-    HoldIndex(false);
+    hold.Release();
   }
 }
 
@@ -155,7 +178,8 @@ void Skip(std::int32_t n) {
 
   area->at_end = area->at_beginning = false;
   const bool ordered = InOrder();
-  if (ordered) HoldIndex(true);
+  IndexHold hold;
+  if (ordered) hold.Take();
   const bool forward = n > 0;
   std::int64_t remaining = std::llabs(static_cast<long long>(n));
   std::int32_t current = area->record_number;
@@ -187,7 +211,7 @@ void Skip(std::int32_t n) {
       if (candidate > area->record_count) candidate = area->record_count;
     }
     if (!ReadAndConvert(*area, candidate)) {
-      if (ordered) HoldIndex(false);
+      if (ordered) hold.Release();
       return;
     }
     current = candidate;
@@ -205,7 +229,7 @@ void Skip(std::int32_t n) {
     }
   }
   if (ordered) {
-    HoldIndex(false);
+    hold.Release();
     Call(IndexHooks.EndOrderMove);
   }
 }
@@ -215,31 +239,33 @@ void Go(std::int32_t n) {
   WorkArea* area = RequireTable("GO()");
   if (area == nullptr) return;
   if (n > area->record_count) RefreshRecordCount(*area);
-  const std::string text = "Invalid record number = " + std::to_string(n) + " " +
-                           DatabaseName(*area) + " [GO]";
+  auto text = [&] {
+    return "Invalid record number = " + std::to_string(n) + " " + DatabaseName(*area) + " [GO]";
+  };
   if (area->record_count == 0) {
     area->at_end = area->at_beginning = true;
     ClearAreaRecord(*area);
-    SetError(212, text);
+    SetError(212, text());
     return;
   }
   if (n >= 1 && n <= area->record_count) {
     area->at_end = area->at_beginning = false;
     const bool ordered = InOrder();
-    if (ordered) HoldIndex(true);
+    IndexHold hold;
+    if (ordered) hold.Take();
     const bool ok = ReadAndConvert(*area, n);
     if (ordered) {
       if (ok) {
         Call(IndexHooks.ResyncOrder);
         Call(IndexHooks.EndOrderMove);
       }
-      HoldIndex(false);
+      hold.Release();
     }
     return;
   }
   area->record_number = area->record_count + 1;
   area->at_end = true;
-  SetError(212, text);
+  SetError(212, text());
 }
 
 void RawGo(std::int32_t n) {

@@ -214,5 +214,22 @@ TEST_F(OrderedNavigationTest, EmptyOrderAndHiddenKeys) {
   EXPECT_EQ(FakeOrder::held, 0);
 }
 
+TEST_F(OrderedNavigationTest, ReadErrorsReleaseTheIndexEvenWhenRaised) {
+  Bytes b = BuildDbf(0x03, {{"A", 'C', 3}}, {" one"}, false);
+  Put32(b, 4, 3);  // two records missing from the file
+  WriteAll(Path("nav.dbf"), b);
+  Use(Path("nav"), nullptr, 0);
+  FakeOrder::Install({3, 1, 2});
+  GoTop();
+  ExpectError(213);
+  SetRaiseExceptions(true);
+  SetImmediateDispatch(true);
+  EXPECT_THROW(Go(2), EQuindleError);
+  SetRaiseExceptions(false);
+  SetImmediateDispatch(false);
+  ErrorCode = 0;
+  EXPECT_EQ(FakeOrder::held, 0);
+}
+
 }  // namespace
 }  // namespace qd::table_test
