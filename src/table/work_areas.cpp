@@ -61,7 +61,12 @@ const FieldEntry* FieldOf(const char* function, int n) {
 void CloseSlot(int number) {
   WorkArea* area = WorkAreas[static_cast<std::size_t>(number)].get();
   if (area == nullptr) return;
-  const int saved = CurrentArea;
+  // The unit hooks act on the current work area; the caller's selection is
+  // restored on every way out.
+  struct Restore {
+    int saved;
+    ~Restore() { CurrentArea = saved; }
+  } restore{CurrentArea};
   CurrentArea = number;
   if (IndexHooks.OrderActive != nullptr && IndexHooks.CloseIndex != nullptr &&
       IndexHooks.OrderActive())
@@ -74,7 +79,6 @@ void CloseSlot(int number) {
   // Take the area out of its slot first: the close may report an error
   // (and raise), and the slot must be empty whatever happens.
   std::unique_ptr<WorkArea> owned = std::move(WorkAreas[static_cast<std::size_t>(number)]);
-  CurrentArea = saved;
   CloseDbf(*owned);
 }
 
