@@ -5,6 +5,7 @@
 // the text so that calls with odd arguments are reached quickly.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +26,7 @@ const char* const kPrefixes[] = {
     "SUBSTR(",    "TRIM(",    "UPPER(", "VAL(",   "YEAR(",    "NAME",    "T->",    "MEMO",
 };
 
-void WriteTable(const std::string& path, const char* fields_spec[][4], int field_count,
+void WriteTable(const std::string& path, const char* field_rows[][4], int field_count,
                 const std::string& record) {
   const std::size_t header_length = 32 + 32 * static_cast<std::size_t>(field_count) + 1;
   std::string header(header_length, '\0');
@@ -39,10 +40,10 @@ void WriteTable(const std::string& path, const char* fields_spec[][4], int field
   header[10] = static_cast<char>(record.size());
   for (int i = 0; i < field_count; ++i) {
     const std::size_t d = 32 + 32 * static_cast<std::size_t>(i);
-    std::memcpy(&header[d], fields_spec[i][0], std::strlen(fields_spec[i][0]));
-    header[d + 11] = fields_spec[i][1][0];
-    header[d + 16] = static_cast<char>(std::atoi(fields_spec[i][2]));
-    header[d + 17] = static_cast<char>(std::atoi(fields_spec[i][3]));
+    std::memcpy(&header[d], field_rows[i][0], std::strlen(field_rows[i][0]));
+    header[d + 11] = field_rows[i][1][0];
+    header[d + 16] = static_cast<char>(std::atoi(field_rows[i][2]));
+    header[d + 17] = static_cast<char>(std::atoi(field_rows[i][3]));
   }
   header[header_length - 1] = 0x0D;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
