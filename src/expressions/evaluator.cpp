@@ -445,10 +445,14 @@ void PushMemo(std::int32_t reference, int area_number) {
     CurrentArea = previous;
     if (!ok) MemoText.clear();
   }
-  // Lines are joined without their line breaks.
-  for (char c : MemoText) {
-    if (out >= last) break;
+  // Lines are joined without their line breaks: hard returns (CR LF) and
+  // soft returns (0x8D LF). A Ctrl-Z ends the text as it ends a text file.
+  const std::size_t size = MemoText.size();
+  for (std::size_t i = 0; i < size && out < last; ++i) {
+    const char c = MemoText[i];
+    if (c == '\x1A') break;
     if (c == '\r' || c == '\n') continue;
+    if (c == '\x8D' && i + 1 < size && MemoText[i + 1] == '\n') continue;
     *out++ = c;
   }
   *out++ = '\0';
