@@ -262,7 +262,9 @@ TEST_F(EvaluateTest, MemoFields) {
   MemoStore = "first line\r\nsecond line";
   EXPECT_EQ(Text("NOTES"), "first linesecond line");
   EXPECT_EQ(Text("NOTES->NOTES"), "first linesecond line");
-  MemoStore = "soft\x8D\nwrap\r\n\x8Dkept\x1A" "after the end";
+  MemoStore =
+      "soft\x8D\nwrap\r\n\x8Dkept\x1A"
+      "after the end";
   EXPECT_EQ(Text("NOTES"), "softwrap\x8Dkept");
   MemoStore = "first line\r\nsecond line";
   // The memo size bounds the text (one byte for the terminator).
