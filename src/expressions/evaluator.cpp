@@ -380,8 +380,16 @@ void PushText(const char* text, std::size_t length) {
   entry->type = kTypeChar;
   char* address = Reserve(length + 1);
   if (address == nullptr) {
-    // The overflow is reported; the value reads as the empty text.
-    entry->value.text = EmptyText;
+    // The overflow is reported; the value reads as the empty text, kept in
+    // the pool when a byte is left so that a result at the pool base never
+    // shows the text of an earlier run.
+    ExprRecord& r = *CurrentExpr;
+    if (r.pool_base != nullptr && r.pool_current < r.pool_base + r.pool_size) {
+      *r.pool_current = '\0';
+      entry->value.text = r.pool_current++;
+    } else {
+      entry->value.text = EmptyText;
+    }
     return;
   }
   // Only `length` bytes of the source are read (it may be a field at the end

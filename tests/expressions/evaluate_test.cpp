@@ -212,6 +212,17 @@ TEST_F(EvaluateTest, WorkAreaClosedSinceCompilation) {
   ErrorCode = 0;
   EXPECT_EQ(*static_cast<double*>(EvalExpr(plain_number)), 1);  // field 7 of 4
   EXPECT_EQ(ErrorCode, 220);
+  // A text field compiled at 4 characters and read where field 1 is wider
+  // does not fit the pool: reported, and the value reads as empty text.
+  Select(3);
+  ExprRecord* code = Compile("CODE");
+  ASSERT_NE(code, nullptr);
+  EXPECT_STREQ(static_cast<const char*>(EvalExpr(code)), "    ");
+  Select(1);
+  ErrorCode = 0;
+  EXPECT_STREQ(static_cast<const char*>(EvalExpr(code)), "");
+  EXPECT_EQ(ErrorCode, 354);
+  EXPECT_EQ(ErrorText, "Working pool overflow [PARSER/Allocate]");
 }
 
 TEST_F(EvaluateTest, ResultPlacesAndNoAllocationAfterFirstRun) {
