@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "foundation/errors.h"
+#include "foundation/utilities.h"
 #include "table/locking.h"
 #include "table/table_text.h"
 #include "table/work_areas.h"
@@ -181,7 +182,7 @@ void NoteFileWrite(WorkArea& area, std::uint64_t offset, const void* bytes, std:
 }
 
 bool OpenDbf(WorkArea& area, const std::string& given_name) {
-  const std::string name = WithDefaultExtension(given_name, "DBF");
+  const std::string name = DefaultExtension(given_name, "DBF");
   area.file_name = name;
   {
     std::string short_name = pf::ShortPathName(name);
@@ -587,7 +588,7 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   Put16(header.data() + 10, record_length);
   header[0] = memo ? DefaultTableVersion : 0x03;
 
-  const std::string name = WithDefaultExtension(TrimBlanks(given_name), "DBF");
+  const std::string name = DefaultExtension(AllTrim(given_name), "DBF");
   pf::FileHandle file = pf::kNoFile;
   std::uint32_t rc = pf::CreateNewFile(name, kExclusiveOpenMode, file);
   std::size_t done = 0;

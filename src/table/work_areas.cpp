@@ -20,29 +20,6 @@ namespace pf = qd::platform;
 
 namespace {
 
-bool IsLetterOrDigit(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-// Removes every " EXCLUSIVE" that is a whole word (not followed by a letter,
-// digit, backslash or underscore); true when one was removed.
-bool TakeExclusiveWord(std::string& request) {
-  static const std::string kWord = " EXCLUSIVE";
-  bool removed = false;
-  std::size_t at = 0;
-  while ((at = request.find(kWord, at)) != std::string::npos) {
-    const std::size_t after = at + kWord.size();
-    const char next = after < request.size() ? request[after] : ' ';
-    if (IsLetterOrDigit(next) || next == '\\' || next == '_') {
-      at = after;
-      continue;
-    }
-    request.erase(at, kWord.size());
-    removed = true;
-  }
-  return removed;
-}
-
 std::string FieldNumberError(const char* function, int n) {
   return "Invalid field number. [" + std::string(function) + "(" + std::to_string(n) + ")]";
 }
@@ -156,7 +133,10 @@ void UseWithHooks(const std::string& given_request, void* buffer, std::uint16_t 
     SetError(220, "Buffer is NIL or size is zero, attempting to open " + shown + " [USE]");
     return;
   }
-  const bool exclusive = TakeExclusiveWord(request);
+  // " EXCLUSIVE" counts only as a whole word (not followed by a letter,
+  // digit, backslash or underscore).
+  const bool exclusive = ExtractOption(" EXCLUSIVE", request);
+  request += " ";
 
   std::string alias;
   static const std::string kAliasWord = " ALIAS ";
@@ -170,7 +150,7 @@ void UseWithHooks(const std::string& given_request, void* buffer, std::uint16_t 
   request = AllTrim(request);
   if (alias.empty()) alias = WithoutExtension(std::string_view(request).substr(NameStart(request)));
   alias = alias.substr(0, 64);
-  const std::string path = WithDefaultExtension(pf::FullPathName(request), "DBF");
+  const std::string path = DefaultExtension(pf::FullPathName(request), "DBF");
 
   auto area = std::make_unique<WorkArea>();
   area->open_mode = exclusive ? kExclusiveOpenMode : kSharedOpenMode;
