@@ -77,9 +77,12 @@ TEST_F(WorkAreaTest, OptionWordsAndAliases) {
   ExpectError(220);
   EXPECT_EQ(ErrorText, "Alias name \"PEOPLE\" already in use. [USE]");
   EXPECT_EQ(CurrentWorkArea(), nullptr);
-  Use(Path("people") + " ALIAS other", nullptr, 0);
+  // UseWithHooks installs the record hooks before the first read.
+  UseWithHooks(Path("people") + " ALIAS other", nullptr, 0, [](std::uint8_t*, std::size_t) {},
+               nullptr);
   EXPECT_EQ(ErrorCode, 0);
   EXPECT_EQ(Alias(), "OTHER");
+  EXPECT_TRUE(CurrentWorkArea()->after_read && !CurrentWorkArea()->before_write);
   Use("", nullptr, 0);  // only closes
   EXPECT_EQ(CurrentWorkArea(), nullptr);
 
