@@ -46,7 +46,9 @@ inline bool AutoFixRecCount = false;
 inline int OpenModeOverride = -1;
 // When off, every table opened is marked OEM.
 inline bool AnsiTables = false;
-// The current exclusive use of the current table came from ReopenTable.
+// Set by the last ReopenTable: whether it left its table exclusive. Each
+// work area keeps its own flag (exclusive_from_reopen), which ReopenTable
+// consults, so a second table's reopen cannot unlock another's exclusivity.
 inline bool ExclusiveFromReopen = false;
 
 // ------------------------------------------------------------- records ----
