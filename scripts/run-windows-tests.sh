@@ -95,12 +95,14 @@ configure() {  # <build dir> <toolchain> [extra cmake args]
   local dir=$1 toolchain=$2
   shift 2
   cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release "$@" > "$dir.configure.log" 2>&1 ||
-    { tail -n 30 "$dir.configure.log"; return 1; }
+    -DCMAKE_BUILD_TYPE=Release "$@" > "$dir/configure.log" 2>&1 ||
+    { tail -n 30 "$dir/configure.log"; return 1; }
 }
 
 has_target() {  # <build dir> <target>
-  cmake --build "$1" --target help 2>/dev/null | grep -qE "^\.\.\. $2( |$)"
+  local targets
+  targets=$(cmake --build "$1" --target help 2>/dev/null)
+  grep -qE "^\.\.\. $2( |$)" <<< "$targets"
 }
 
 # ---------------------------------------------------------- tier wine64 ----
@@ -115,14 +117,15 @@ tier_wine64() {
   configure "$win64" mingw-x86_64.cmake -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
     -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST ||
     { fail "wine64: configure"; return; }
-  if ! cmake --build "$win64" -j "$jobs" > "$win64.build.log" 2>&1; then
-    grep -E "error|Error" "$win64.build.log" | head -n 30
+  # Keep going past a target that does not build: ctest then reports the
+  # tests of the programs that are missing.
+  if ! cmake --build "$win64" -j "$jobs" -- -k > "$win64/build.log" 2>&1; then
+    grep -E "error:|Error [0-9]" "$win64/build.log" | head -n 30
     fail "wine64: build"
-    return
   fi
   timed "wine64 build" "$began"
   began=$(now)
-  local log="$win64.ctest.log"
+  local log="$win64/ctest.log"
   (cd "$win64" && ctest --output-on-failure -j "$jobs") > "$log" 2>&1
   local status=$?
   timed "wine64 ctest" "$began"
@@ -154,18 +157,19 @@ build_win32() {
   # rather than at build time.
   configure "$win32" mingw-i686.cmake -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
     -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST || { fail "i686: configure"; return 1; }
-  local targets=() target
+  local target built=0
+  # One target at a time, so that a program that does not build does not
+  # keep the others from being tested.
   for target in main_dll host_runner make_movie_table $vm_tests; do
-    if has_target "$win32" "$target"; then targets+=("$target"); fi
+    has_target "$win32" "$target" || continue
+    if cmake --build "$win32" -j "$jobs" --target "$target" > "$win32/build-$target.log" 2>&1; then
+      built=$((built + 1))
+    else
+      grep -E "error|Error" "$win32/build-$target.log" | head -n 20
+      fail "i686: build of $target"
+    fi
   done
-  # Child programs of multi-process tests are built as part of "all" in the
-  # tests folders; build everything the VM tier may start.
-  [ ${#targets[@]} -gt 0 ] || { say "i686: nothing to build yet"; return 0; }
-  if ! cmake --build "$win32" -j "$jobs" --target "${targets[@]}" > "$win32.build.log" 2>&1; then
-    grep -E "error|Error" "$win32.build.log" | head -n 30
-    fail "i686: build"
-    return 1
-  fi
+  [ $built -gt 0 ] || say "i686: nothing built"
   win32_built=1
 }
 
@@ -265,12 +269,13 @@ tier_vm() {
     case "$label" in
       qd_*_tests)
         ok=$(grep -oE '^\[  PASSED  \] [0-9]+' "$log" | grep -oE '[0-9]+$' || true)
-        bad=$(grep -oE '^\[  FAILED  \] [0-9]+ test' "$log" | grep -oE '[0-9]+' || true)
-        ok=${ok:-0} bad=${bad:-0}
+        bad=$(grep -E '^\[  FAILED  \] [A-Za-z_0-9/]+\.[A-Za-z_0-9/]+' "$log" |
+              awk '{print $4}' | sort -u | wc -l)
+        ok=${ok:-0}
         echo "vm: $label: $ok passed, $bad failed, exit $rc, $seconds s"
         pass "$label" "$ok"
         if [ "$bad" -gt 0 ]; then
-          grep -E '^\[  FAILED  \] [A-Za-z]' "$log" | sort -u | head -n 20
+          grep -E '^\[  FAILED  \] [A-Za-z]' "$log" | awk '{print "    " $4}' | sort -u | head -n 20
           fail "vm: $label" "$bad"
         elif [ "$rc" -ne 0 ]; then
           tail -n 20 "$log"

@@ -13,6 +13,8 @@ share=/tmp/share
 # shellcheck source=/dev/null
 . "$share/plan.env"
 export WINEARCH=win32 WINEPREFIX=/root/prefix32 WINEDEBUG=-all HOME=/root LANG=C.UTF-8 LC_ALL=C.UTF-8
+# No .NET or HTML engine: the prefix starts faster without looking for them.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
 unset DISPLAY
 
 mount -t tmpfs tmpfs "$BUILD_DIR" || { echo "guest: cannot mount $BUILD_DIR"; exit 1; }
