@@ -172,7 +172,12 @@ TEST_F(WorkAreaTest, ProductionFlagAndReopen) {
   Close();
   EXPECT_EQ(ReadAll(Path("people.dbf"))[28], 1);
 
-  // Exclusive use asked for by Use is not given up.
+  // Exclusive use asked for by Use is not given up, even right after
+  // another table's exclusivity came from a reopen.
+  MakePeople("other.dbf");
+  Use(Path("other"), nullptr, 0);
+  ASSERT_EQ(ReopenTable(true), 0u);
+  Select(2);
   Use(Path("people") + " exclusive", nullptr, 0);
   EXPECT_EQ(ReopenTable(false), 5u);
   EXPECT_TRUE(CurrentWorkArea()->exclusive);
