@@ -148,6 +148,7 @@ TEST_F(FileDatasetTest, ReadOnlyUseOpensWithTheOverrideAndChangesNothing) {
 
   // Read-only and exclusive: plain read-only access, still counted exclusive.
   people->SetExclusive(true);
+  EXPECT_FALSE(people->Active());  // setting Exclusive does not open
   people->Open();
   EXPECT_EQ(people->Area().open_mode, kReadOnlyOpenMode);
   EXPECT_TRUE(people->Area().exclusive);
@@ -166,7 +167,7 @@ TEST_F(FileDatasetTest, ReadOnlyUseOpensWithTheOverrideAndChangesNothing) {
   EXPECT_TRUE(host_.host.boxes.empty());
 }
 
-TEST_F(FileDatasetTest, RequestCarriesTheAliasAndExclusiveUse) {
+TEST_F(FileDatasetTest, RequestCarriesTheComponentNameAsAlias) {
   auto people = PeopleDataset({"ANN"});
   people->SetName(" staff ");
   people->Open();
@@ -181,13 +182,6 @@ TEST_F(FileDatasetTest, RequestCarriesTheAliasAndExclusiveUse) {
   other.SetDbfFileName(Path("OTHER.DBF"));
   EXPECT_THROW(other.Open(), Exception);
   EXPECT_FALSE(other.Active());
-
-  people->Close();
-  people->SetExclusive(true);
-  EXPECT_FALSE(people->Active());  // setting Exclusive does not open
-  people->Open();
-  EXPECT_TRUE(people->Area().exclusive);
-  EXPECT_EQ(people->Area().open_mode, kExclusiveOpenMode);
 }
 
 TEST_F(FileDatasetTest, RecordCountCorrectionOnlyAroundTheOpen) {
