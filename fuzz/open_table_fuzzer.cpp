@@ -25,8 +25,7 @@ const std::string& TablePath() {
 }
 
 bool Documented(std::uint16_t code) {
-  return code == 0 || code == 100 || code == 210 || code == 211 || code == 212 || code == 213 ||
-         code == 222 || code < 100;
+  return code == 100 || code == 210 || code == 211 || code == 222 || (code > 0 && code < 100);
 }
 
 }  // namespace

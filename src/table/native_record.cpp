@@ -150,7 +150,7 @@ void FieldToNative(const FieldEntry& f, const std::uint8_t* raw, std::uint8_t* s
       slot[0] = static_cast<std::uint8_t>(StoredDateDisplay(text, f.length, slot + 1));
       break;
     case NativeSlot::Logical: {
-      const char c = text[0];
+      const char c = f.length > 0 ? text[0] : ' ';  // a zero-length field reads false
       slot[0] = (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? 1 : 0;
       break;
     }

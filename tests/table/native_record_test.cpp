@@ -74,6 +74,12 @@ TEST_F(NativeRecordTest, OddTextReadsSafely) {
   EXPECT_EQ(*FieldAddress(3), 0);
   EXPECT_EQ(Slot<std::int32_t>(4), 0);
   EXPECT_EQ(*FieldAddress(0), 0);
+  Close();
+  // A zero-length last field reads nothing past the record.
+  OpenWith({{"C", 'C', 2}, {"L", 'L', 0}, {"D", 'D', 0}}, " ab");
+  EXPECT_EQ(*FieldAddress(2), 0);
+  NativeToRecord();
+  EXPECT_EQ(Raw(), " ab");
 }
 
 TEST_F(NativeRecordTest, DateDisplayFormats) {
