@@ -102,7 +102,7 @@ bool CreateTableFromFieldLines(const std::string& file_name, const fw::TStrings*
     ShowWarning("FieldList.Count is <= 0 trying to create a database");
     return false;
   }
-  std::vector<FieldSpec> fields;
+  std::vector<FieldDefinition> fields;
   for (int i = 0; i < lines->Count(); ++i) {
     const std::string& line = lines->Get(i);
     int commas = 0;

@@ -531,7 +531,7 @@ bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t
 }
 
 bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
-               const std::vector<FieldSpec>& specs) {
+               const std::vector<FieldDefinition>& specs) {
   static const char* kInvalid = "Invalid dBASE field definition [CreateDBF]";
   if (field_count < 1 || field_count > 255 || static_cast<std::size_t>(field_count) > specs.size()) {
     SetError(211, kInvalid);
@@ -542,7 +542,7 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   std::vector<std::uint8_t> header(header_length, 0);
   std::uint32_t record_length = 1;
   for (int i = 0; i < field_count; ++i) {
-    const FieldSpec& spec = specs[static_cast<std::size_t>(i)];
+    const FieldDefinition& spec = specs[static_cast<std::size_t>(i)];
     const char type = UpperAscii(spec.type);
     std::string field_name = Upper(TrimBlanks(spec.name)).substr(0, 10);
     int length = spec.length;
@@ -618,7 +618,7 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   return true;
 }
 
-bool CreateDBF(const std::string& name, const std::vector<FieldSpec>& fields) {
+bool CreateDBF(const std::string& name, const std::vector<FieldDefinition>& fields) {
   WorkArea area;
   return CreateDBF(area, name, static_cast<int>(fields.size()), fields);
 }

@@ -17,8 +17,6 @@
 #include <string>
 #include <vector>
 
-// Declared first: the table creation record FieldSpec there shares its name
-// with the FieldSpec function below, which hides it from here on.
 #include "table/work_areas.h"
 
 namespace qd {

@@ -167,15 +167,15 @@ bool PutDeleteFlag(WorkArea& area, std::int32_t number);
 bool AppendDbfRecord(WorkArea& area);
 bool WriteDbfHeader(WorkArea& area);
 // Field definition for CreateDBF.
-struct FieldSpec {
+struct FieldDefinition {
   std::string name;
   char type = 'C';
   int length = 0;
   int decimals = 0;
 };
 bool CreateDBF(WorkArea& area, const std::string& name, int field_count,
-               const std::vector<FieldSpec>& fields);
-bool CreateDBF(const std::string& name, const std::vector<FieldSpec>& fields);
+               const std::vector<FieldDefinition>& fields);
+bool CreateDBF(const std::string& name, const std::vector<FieldDefinition>& fields);
 std::string MemoFileExtension(std::uint8_t version);
 bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t block_size,
                     const std::string& operation);

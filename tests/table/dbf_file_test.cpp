@@ -61,9 +61,9 @@ TEST_F(DbfFileTest, CreateWritesHeaderEofByteAndMemoFile) {
 }
 
 TEST_F(DbfFileTest, CreateRefusesBadDefinitionsAndWritesNothing) {
-  std::vector<FieldSpec> many;
+  std::vector<FieldDefinition> many;
   for (int i = 0; i < 256; ++i) many.push_back({"F" + std::to_string(i), 'C', 1, 0});
-  for (const auto& fields : std::vector<std::vector<FieldSpec>>{
+  for (const auto& fields : std::vector<std::vector<FieldDefinition>>{
            many, {{"A", 'X', 3, 0}}, {{"  ", 'C', 3, 0}}, {{"A", 'C', 0, 0}}, {{"A", 'N', 0, 0}},
            {{"A", 'C', 256, 0}}}) {
     EXPECT_FALSE(CreateDBF(Path("bad.dbf"), fields));

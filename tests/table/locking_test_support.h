@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -70,11 +71,13 @@ class TableTest : public ::testing::Test {
     ASSERT_NE(CurrentWorkArea(), nullptr);
   }
 
-  // Stores text into field n (C fields) of the native record.
+  // Stores text into field n (C fields) of the native record, cut to the
+  // field's length as the slot holds no more.
   static void SetText(int n, const std::string& text) {
     std::uint8_t* slot = FieldAddress(n);
-    slot[0] = static_cast<std::uint8_t>(text.size());
-    std::copy(text.begin(), text.end(), slot + 1);
+    const std::size_t size = std::min<std::size_t>(text.size(), FieldLen(n));
+    slot[0] = static_cast<std::uint8_t>(size);
+    std::copy_n(text.begin(), size, slot + 1);
   }
 
   // Creates `name` with fields NAME C(10) and AMOUNT N(5,0) holding one
