@@ -55,37 +55,50 @@ double Round(double x, int decimals) {
   return fraction + whole;
 }
 
-// Rounds a plain decimal text (digits with at most one point) half away from
-// zero to `decimals` places.
-std::string RoundDecimalText(const std::string& digits, int decimals) {
-  const std::size_t point = digits.find('.');
-  std::string whole = digits.substr(0, point);
-  std::string fraction = point == std::string::npos ? std::string() : digits.substr(point + 1);
-  bool round_up = false;
-  if (fraction.size() > static_cast<std::size_t>(decimals)) {
-    round_up = fraction[static_cast<std::size_t>(decimals)] >= '5';
-    fraction.resize(static_cast<std::size_t>(decimals));
-  } else {
-    fraction.append(static_cast<std::size_t>(decimals) - fraction.size(), '0');
-  }
-  std::string all = whole + fraction;
-  if (round_up) {
-    std::size_t i = all.size();
-    while (i > 0) {
-      --i;
-      if (all[i] == '9') {
-        all[i] = '0';
-      } else {
-        ++all[i];
-        break;
-      }
-      if (i == 0) all.insert(all.begin(), '1');
+// Rounds a plain decimal text (digits with at most one point, no sign) half
+// away from zero to `decimals` places and writes it to `out`, which holds
+// at least the text's length plus `decimals` plus 3 bytes. Returns the
+// length written. Works in fixed buffers: STR runs on every evaluation and
+// must not allocate.
+std::size_t RoundDecimalText(const char* digits, std::size_t length, int decimals, char* out) {
+  const char* point = static_cast<const char*>(std::memchr(digits, '.', length));
+  const std::size_t whole_length = point == nullptr ? length : static_cast<std::size_t>(point - digits);
+  const char* fraction = point == nullptr ? digits + length : point + 1;
+  const std::size_t fraction_length = static_cast<std::size_t>(digits + length - fraction);
+  const std::size_t places = static_cast<std::size_t>(decimals);
+  // out[0] stays free for a carry out of the leading digit.
+  char* all = out + 1;
+  std::memcpy(all, digits, whole_length);
+  std::size_t n = whole_length;
+  for (std::size_t i = 0; i < places; ++i) all[n++] = i < fraction_length ? fraction[i] : '0';
+  bool carry = fraction_length > places && fraction[places] >= '5';
+  for (std::size_t i = n; carry && i > 0; --i) {
+    if (all[i - 1] == '9') {
+      all[i - 1] = '0';
+    } else {
+      ++all[i - 1];
+      carry = false;
     }
   }
-  const std::size_t whole_length = all.size() - fraction.size();
-  std::string result = all.substr(0, whole_length);
-  if (result.empty()) result = "0";
-  if (decimals > 0) result += "." + all.substr(whole_length);
+  char* first = all;
+  std::size_t whole = whole_length;
+  if (carry) {
+    *--first = '1';
+    ++whole;
+  }
+  // Assembled in place: the whole digits stay, the point goes between.
+  std::size_t result = 0;
+  if (whole == 0) {
+    out[result++] = '0';
+  } else {
+    std::memmove(out, first, whole);
+    result = whole;
+  }
+  if (places > 0) {
+    std::memmove(out + result + 1, first + whole, places);
+    out[result] = '.';
+    result += places + 1;
+  }
   return result;
 }
 
@@ -98,25 +111,36 @@ void PushStr(double x, int width, int decimals) {
   }
   width = std::min(width, static_cast<int>(kMaxText));
   decimals = std::clamp(decimals, 0, static_cast<int>(kMaxText));
-  std::string text;
+  // The longest fixed text of a double has 326 characters.
+  char digits[400];
+  char text[sizeof digits + kMaxText + 4];
+  std::size_t length = 0;
   if (std::isfinite(x)) {
-    char buffer[400];
     // The shortest text that reads back as x, then decimal rounding, so that
     // 2.5 gives 3 and 2.675 gives 2.68 as written.
     const auto converted =
-        std::to_chars(buffer, buffer + sizeof buffer, std::fabs(x), std::chars_format::fixed);
+        std::to_chars(digits, digits + sizeof digits, std::fabs(x), std::chars_format::fixed);
     if (converted.ec == std::errc()) {
-      text = RoundDecimalText(std::string(buffer, converted.ptr), decimals);
-      const bool zero = text.find_first_not_of("0.") == std::string::npos;
-      if (x < 0 && !zero) text.insert(text.begin(), '-');
+      length = RoundDecimalText(digits, static_cast<std::size_t>(converted.ptr - digits),
+                                decimals, text + 1);
+      bool zero = true;
+      for (std::size_t i = 1; i <= length; ++i) {
+        if (text[i] != '0' && text[i] != '.') zero = false;
+      }
+      if (x < 0 && !zero) {
+        text[0] = '-';
+        ++length;
+      } else {
+        std::memmove(text, text + 1, length);
+      }
     }
   }
-  if (text.empty() || text.size() > static_cast<std::size_t>(width)) {
+  if (length == 0 || length > static_cast<std::size_t>(width)) {
     std::memset(Scratch, '*', static_cast<std::size_t>(width));
   } else {
-    const std::size_t pad = static_cast<std::size_t>(width) - text.size();
+    const std::size_t pad = static_cast<std::size_t>(width) - length;
     std::memset(Scratch, ' ', pad);
-    std::memcpy(Scratch + pad, text.data(), text.size());
+    std::memcpy(Scratch + pad, text, length);
   }
   PushText(Scratch, static_cast<std::size_t>(width));
 }

@@ -232,7 +232,8 @@ TEST_F(EvaluateTest, ResultPlacesAndNoAllocationAfterFirstRun) {
         "STR(SALARY, 12, 2) + SUBSTR(LAST, 2, 3) + IIF(ACTIVE, 'y', 'n')",
         "DTOC(HIRED) + CMONTH(HIRED) + CDOW(HIRED) + SOUNDEX(LAST)", "HIRED + 30",
         "LTRIM(STR(AGE)) - REPLICATE('-', 3) + SPACE(2) + CHR(65) + LOWER(DEPT->CODE)",
-        "VAL('12') + LEN(LAST) + AT('i', LAST) + ROUND(SALARY, 1) + MOD(AGE, 5) + ASC(LAST)"}) {
+        "VAL('12') + LEN(LAST) + AT('i', LAST) + ROUND(SALARY, 1) + MOD(AGE, 5) + ASC(LAST)",
+        "STR(SALARY / 3, 40, 12) + STR(-SALARY * 1E20, 60, 4)"}) {
     ExprRecord* record = Compile(text);
     ASSERT_NE(record, nullptr) << text;
     void* first = EvalExpr(record);
