@@ -52,6 +52,27 @@ void DispatchPending() {
 
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
+// Marks `record` (the current one) deleted or active in both buffers and
+// the file. A failed write puts the buffers back: they must not show a
+// deletion the file does not hold, or the next Replace would store it (on
+// every way out, an error report that raises included).
+void SetDeletionFlag(WorkArea& area, std::int32_t record, bool deleted) {
+  struct Undo {
+    WorkArea& area;
+    std::uint8_t native;
+    std::uint8_t raw;
+    bool stored = false;
+    ~Undo() {
+      if (stored) return;
+      if (area.native != nullptr) area.native[0] = native;
+      area.record[0] = raw;
+    }
+  } undo{area, area.native != nullptr ? area.native[0] : std::uint8_t{0}, area.record[0]};
+  if (area.native != nullptr) area.native[0] = deleted ? 1 : 0;
+  area.record[0] = deleted ? '*' : ' ';
+  undo.stored = PutDeleteFlag(area, record);
+}
+
 }  // namespace
 
 void Append() {
@@ -138,9 +159,7 @@ void DeleteRec() {
     return;
   }
   if (record < 1 || record > area->record_count) return;
-  if (area->native != nullptr) area->native[0] = 1;
-  area->record[0] = '*';
-  PutDeleteFlag(*area, record);
+  SetDeletionFlag(*area, record, true);
 }
 
 void RecallRec() {
@@ -157,9 +176,7 @@ void RecallRec() {
     SetError(1103, area->file_name + " at EOF [RecallRec]");
     return;
   }
-  if (area->native != nullptr) area->native[0] = 0;
-  area->record[0] = ' ';
-  PutDeleteFlag(*area, record);
+  SetDeletionFlag(*area, record, false);
 }
 
 namespace {

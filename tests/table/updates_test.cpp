@@ -251,6 +251,10 @@ TEST_F(UpdatesTest, UpdatesOfAReadOnlyTableChangeNothing) {
   EXPECT_NE(ErrorCode, 0);
   DeleteRec();
   EXPECT_NE(ErrorCode, 0);
+  // The buffers do not show the deletion either: a later Replace would
+  // store it.
+  EXPECT_EQ(FieldAddress(0)[0], 0);
+  EXPECT_EQ(CurrentWorkArea()->record[0], ' ');
   ASSERT_TRUE(UnlockRec(2));
   ASSERT_TRUE(ALock());
   Append();
