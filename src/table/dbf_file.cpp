@@ -441,7 +441,16 @@ bool WriteDbfHeader(WorkArea& area) {
 
 bool CloseDbf(WorkArea& area) {
   if (area.file == pf::kNoFile) {
+    // The file was lost (a reopen that could not get it back): a header
+    // that still had to be written is reported, not dropped in silence.
+    const bool unwritten = area.header_state == HeaderState::Dirty ||
+                           area.header_state == HeaderState::Appended;
+    const std::string name = area.file_name;
     ReleaseTable(area);
+    if (unwritten) {
+      SetError(6, "File:  " + name + " [CloseDbf(" + name + ")]");
+      return false;
+    }
     return true;
   }
   bool ok = true;

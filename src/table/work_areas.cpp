@@ -4,12 +4,14 @@
 // in another sharing mode for the index engine.
 #include "table/work_areas.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "foundation/dates.h"
 #include "foundation/errors.h"
 #include "foundation/utilities.h"
+#include "table/locking.h"
 #include "table/native_record.h"
 #include "table/table_text.h"
 
@@ -301,6 +303,30 @@ void* IndexBlock() {
   return area ? area->index.get() : nullptr;
 }
 
+namespace {
+
+// Closing a handle gives up every byte-range lock taken through it. After a
+// reopen in shared mode the locks of the lock list are taken again through
+// the new handle, so that what the list says is held is held; a lock that
+// another program took in the meantime leaves the list.
+void RetakeLocks(WorkArea& area) {
+  if (area.exclusive || area.file == pf::kNoFile) return;
+  if (area.lock_kind == 2 && pf::LockRange(area.file, kTableLockOffset, 1) != 0) {
+    area.lock_kind = 0;
+    area.append_count_known = false;
+  }
+  std::vector<std::int32_t>& locks = area.record_locks;
+  locks.erase(std::remove_if(locks.begin(), locks.end(),
+                             [&](std::int32_t record) {
+                               return pf::LockRange(area.file, RecordLockOffset(area, record),
+                                                    area.record_length) != 0;
+                             }),
+              locks.end());
+  if (area.lock_kind == 3 && locks.empty()) area.lock_kind = 0;
+}
+
+}  // namespace
+
 std::uint32_t ReopenTable(bool exclusive) {
   WorkArea* area = RequireTable("ReopenTable");
   if (area == nullptr) return 215;
@@ -317,12 +343,14 @@ std::uint32_t ReopenTable(bool exclusive) {
   if (rc != 0) {
     area->file = pf::kNoFile;
     if (pf::OpenFile(area->file_name, area->open_mode, area->file) != 0) area->file = pf::kNoFile;
+    RetakeLocks(*area);
     return rc;
   }
   area->open_mode = mode;
   area->exclusive = exclusive;
   area->exclusive_from_reopen = exclusive;
   ExclusiveFromReopen = exclusive;
+  RetakeLocks(*area);
   return 0;
 }
 

@@ -164,13 +164,30 @@ TEST_F(WorkAreaTest, ProductionFlagAndReopen) {
   EXPECT_EQ(ReopenTable(false), 0u);
   ASSERT_EQ(platform::OpenFile(Path("people.dbf"), kSharedOpenMode, h), 0u);
   // While another handle is open an exclusive reopen fails and the table
-  // stays usable in its old mode.
+  // stays usable in its old mode, its table lock still held.
+  ASSERT_TRUE(ALock());
   EXPECT_EQ(ReopenTable(true), 32u);
   EXPECT_FALSE(CurrentWorkArea()->exclusive);
   EXPECT_EQ(RecCount(), 0);
+  EXPECT_NE(platform::LockRange(h, kTableLockOffset, 1), 0u);
+  Unlock();
+  EXPECT_EQ(platform::LockRange(h, kTableLockOffset, 1), 0u);
+  platform::UnlockRange(h, kTableLockOffset, 1);
   platform::CloseFile(h);
   Close();
   EXPECT_EQ(ReadAll(Path("people.dbf"))[28], 1);
+
+#ifndef _WIN32
+  // A reopen that cannot get the file back at all leaves the header
+  // unwritten, and closing says so.
+  Use(Path("people"), nullptr, 0);
+  SetProductionFlag(false);
+  std::filesystem::rename(Path("people.dbf"), Path("moved.dbf"));
+  EXPECT_EQ(ReopenTable(true), 2u);
+  Close();
+  ExpectError(6);
+  std::filesystem::rename(Path("moved.dbf"), Path("people.dbf"));
+#endif
 
   // Exclusive use asked for by Use is not given up, even right after
   // another table's exclusivity came from a reopen.
