@@ -462,8 +462,11 @@ bool CloseDbf(WorkArea& area) {
     // Another program may be appending right now: the header count and the
     // end-of-file byte are written under the table lock, at the end the file
     // really has, so the byte cannot land on the deletion flag of someone
-    // else's new record.
-    if (shared_writer && write_eof) section = EnterTableLockSection(area);
+    // else's new record. A header with rewritten records only is written
+    // under the lock too: a count taken just before another program's last
+    // append and written after that program's own close would hide its
+    // record from the header.
+    if (shared_writer) section = EnterTableLockSection(area);
     if (section == TableLockSection::Unavailable) write_eof = false;
     if (shared_writer) {
       std::int64_t n = RecordsInFile(area);
