@@ -1,6 +1,8 @@
 // Fuzz target of the expression language: compiles arbitrary texts against
 // two small tables (one of them reachable by alias) and evaluates the texts
-// that compile, twice, before releasing them. Errors are recorded, never
+// that compile, twice, before releasing them. The second run must allocate
+// nothing unless it reports an error (counted through the sanitizer's
+// allocation hooks, on this thread only). Errors are recorded, never
 // dispatched. A leading selector byte may put a function name in front of
 // the text so that calls with odd arguments are reached quickly.
 #include <cstddef>
@@ -11,12 +13,22 @@
 #include <fstream>
 #include <string>
 
+#include <sanitizer/allocator_interface.h>
+
 #include "expressions/expressions.h"
 #include "foundation/errors.h"
 #include "platform/platform.h"
 #include "table/work_areas.h"
 
 namespace {
+
+thread_local bool Counting = false;
+thread_local long Allocations = 0;
+
+void CountAllocation(const volatile void*, std::size_t) {
+  if (Counting) ++Allocations;
+}
+void IgnoreRelease(const volatile void*) {}
 
 const char* const kPrefixes[] = {
     "ABS(",       "ASC(",     "AT(",    "CDOW(",  "CHR(",     "CMONTH(", "CTOD(",  "DATE(",
@@ -54,6 +66,7 @@ bool OpenTables() {
   qd::SetImmediateDispatch(false);
   qd::AnsiTables = true;
   qd::InitExpressionUnit();
+  __sanitizer_install_malloc_and_free_hooks(CountAllocation, IgnoreRelease);
   std::string temp;
   qd::platform::TempDirectory(temp);
   const std::filesystem::path dir = std::filesystem::path(temp) / "qd_expression_fuzz";
@@ -96,7 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qd::ExprRecord* record = qd::AssignExpr(text);
   if (record != nullptr) {
     qd::EvalExpr(record);
+    qd::ErrorCode = 0;
+    Allocations = 0;
+    Counting = true;
     void* result = qd::EvalExpr(record);
+    Counting = false;
+    if (Allocations != 0 && qd::ErrorCode == 0) __builtin_trap();
     if (record->result_type == 'C' || record->result_type == 'M') {
       // The text result must be terminated within 255 characters.
       if (std::strlen(static_cast<const char*>(result)) > 255) __builtin_trap();
