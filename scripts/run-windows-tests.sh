@@ -241,7 +241,7 @@ tier_vm() {
   for test in $vm_tests; do
     exe=$(cd "$win32" && find . -name "$test.exe" -not -path '*/CMakeFiles/*' | head -n 1)
     if [ -z "$exe" ]; then say "vm: $test not built yet: skipped"; continue; fi
-    echo "$test $(dirname "$exe") 600 $test.exe --gtest_brief=1 ${filter[*]}" >> "$share/plan"
+    echo "$test $(dirname "$exe") 600 $test.exe ${filter[*]}" >> "$share/plan"
   done
   local runner table_maker dll
   runner=$(cd "$win32" && find . -name host_runner.exe -not -path '*/CMakeFiles/*' | head -n 1)

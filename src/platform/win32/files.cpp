@@ -377,7 +377,10 @@ std::uint32_t FindFiles(const std::string& pattern, std::vector<DirEntry>& out) 
   const std::size_t name_at =
       std::max(slash == std::string::npos ? 0 : slash + 1, RootLength(native));
   const std::string name_pattern = native.substr(name_at);
-  if (name_pattern.empty()) return 0;
+  if (name_pattern.empty()) {  // a directory alone names no entries
+    const std::string directory = native.substr(0, name_at);
+    return directory.empty() || DirectoryExists(directory) ? 0 : Fail(ERROR_PATH_NOT_FOUND);
+  }
 
   QuietErrors quiet;
   WIN32_FIND_DATAA data{};
