@@ -447,11 +447,15 @@ void PushMemo(std::int32_t reference, int area_number) {
   char* const last = r.pool_base + r.pool_size - 1;  // room for the terminator
   MemoText.clear();
   if (MemoHooks.ReadMemoText != nullptr && reference != 0) {
-    const int previous = CurrentArea;
+    // The previous work area comes back also when the read reports an error
+    // by raising it, so that later table operations do not act on the
+    // memo's work area.
+    struct AreaRestorer {
+      int previous;
+      ~AreaRestorer() { CurrentArea = previous; }
+    } restore{CurrentArea};
     CurrentArea = area_number;
-    const bool ok = MemoHooks.ReadMemoText(reference, MemoText);
-    CurrentArea = previous;
-    if (!ok) MemoText.clear();
+    if (!MemoHooks.ReadMemoText(reference, MemoText)) MemoText.clear();
   }
   // Lines are joined without their line breaks: hard returns (CR LF) and
   // soft returns (0x8D LF). A Ctrl-Z ends the text as it ends a text file.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <stdexcept>
 
 #include "expr_test_support.h"
 #include "table/hooks.h"
@@ -295,6 +296,17 @@ TEST_F(EvaluateTest, MemoFields) {
   // Memo values take no operators.
   EXPECT_NE(CompileError("NOTES + 'x'").find("Type mismatch"), std::string::npos);
   EXPECT_NE(CompileError("UPPER(NOTES)").find("Type mismatch"), std::string::npos);
+  // A memo read that ends by raising its error leaves the previous work area
+  // current, not the memo's.
+  SetMemoSize(256);
+  ExprRecord* qualified = Compile("NOTES->NOTES");
+  ASSERT_NE(qualified, nullptr);
+  Open(2, "other", {{"X", 'C', 1}}, {"x"});
+  MemoHooks.ReadMemoText = [](std::int32_t, std::string&) -> bool {
+    throw std::runtime_error("memo read failed");
+  };
+  EXPECT_THROW(EvalExpr(qualified), std::runtime_error);
+  EXPECT_EQ(CurrentArea, 2);
   MemoHooks = saved;
 }
 
