@@ -367,8 +367,8 @@ bool PutDbfRecord(WorkArea& area, std::int32_t number) {
   TransformForWrite(area, area.record.data(), 1);
   std::size_t done = 0;
   std::uint32_t rc = pf::WriteAt(area.file, offset, area.record.data(), area.record_length, done);
-  if (rc == 0 && done == area.record_length)
-    NoteFileWrite(area, offset, area.record.data(), area.record_length);
+  // Whatever reached the file, a torn write's first part included.
+  NoteFileWrite(area, offset, area.record.data(), std::min<std::size_t>(done, area.record_length));
   TransformAfterRead(area, area.record.data(), 1);
   if (rc != 0 || done < area.record_length) {
     SetError(WriteErrorCode(rc), "File:  " + area.file_name + kOp);
