@@ -166,7 +166,13 @@ std::int64_t RecordsInFile(WorkArea& area) {
 void RefreshRecordCount(WorkArea& area) {
   if (area.exclusive) return;
   std::int64_t n = RecordsInFile(area);
-  if (n >= 0) area.record_count = static_cast<std::int32_t>(n);
+  if (n < 0) return;
+  // The end-of-file position (count + 1) moves with the count: left behind,
+  // it would name a record another program just appended, which a Replace
+  // or DeleteRec at end of file would then overwrite.
+  const bool at_end_position = area.record_count > 0 && area.record_number == area.record_count + 1;
+  area.record_count = static_cast<std::int32_t>(n);
+  if (at_end_position) area.record_number = area.record_count + 1;
 }
 
 void NoteFileWrite(WorkArea& area, std::uint64_t offset, const void* bytes, std::size_t count) {

@@ -52,9 +52,18 @@ TEST_F(SharedTableTest, AppendsOfAnotherProgramAppearWhileNavigating) {
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 7);
   ASSERT_EQ(OtherProgramAppends({"sev"}), 0);
+  // The end of file moves with the count: a delete there does not reach the
+  // other program's new record.
+  EXPECT_EQ(RecCount(), 7);
+  EXPECT_TRUE(dEOF());
+  EXPECT_EQ(RecNo(), 8);
+  ASSERT_TRUE(RLock());
+  DeleteRec();
+  Unlock();
   Go(7);
   EXPECT_EQ(ErrorCode, 0);
   EXPECT_EQ(Current(), "sev");
+  EXPECT_EQ(FieldAddress(0)[0], 0);
 }
 
 TEST_F(SharedTableTest, EndOfFileByteNeverLandsOnAnotherProgramsRecord) {
