@@ -62,7 +62,8 @@ double Round(double x, int decimals) {
 // must not allocate.
 std::size_t RoundDecimalText(const char* digits, std::size_t length, int decimals, char* out) {
   const char* point = static_cast<const char*>(std::memchr(digits, '.', length));
-  const std::size_t whole_length = point == nullptr ? length : static_cast<std::size_t>(point - digits);
+  const std::size_t whole_length =
+      point == nullptr ? length : static_cast<std::size_t>(point - digits);
   const char* fraction = point == nullptr ? digits + length : point + 1;
   const std::size_t fraction_length = static_cast<std::size_t>(digits + length - fraction);
   const std::size_t places = static_cast<std::size_t>(decimals);
