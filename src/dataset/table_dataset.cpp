@@ -531,7 +531,10 @@ std::int32_t TQdDataSet::QdiSetField(fw::TField* field, TRecordBuffer record, co
 // ---------------------------------------------------------- navigation ---
 
 std::int32_t TQdDataSet::QdiSetToBegin() {
-  if (!KeepsTableOpen()) return kDsOk;
+  if (!KeepsTableOpen()) {
+    image_position_ = ImagePosition::Before;
+    return kDsOk;
+  }
   if (!SelectWorkArea("QdiSetToBegin")) return 1103;
   if (RecCount() > 0) GoTop();
   at_bof_ = true;
@@ -540,7 +543,10 @@ std::int32_t TQdDataSet::QdiSetToBegin() {
 }
 
 std::int32_t TQdDataSet::QdiSetToEnd() {
-  if (!KeepsTableOpen()) return kDsOk;
+  if (!KeepsTableOpen()) {
+    image_position_ = ImagePosition::After;
+    return kDsOk;
+  }
   if (!SelectWorkArea("QdiSetToEnd")) return 1103;
   if (RecCount() > 0) GoBottom();
   at_eof_ = true;
@@ -614,9 +620,27 @@ std::int32_t TQdDataSet::QdiGetPriorRecord(TRecordBuffer buffer, std::int32_t& r
 
 fw::TGetResult TQdDataSet::GetRecord(TRecordBuffer buffer, fw::TGetMode mode, bool do_check) {
   if (KeepsTableOpen()) return TQdPrimDataset::GetRecord(buffer, mode, do_check);
-  // The table is not open: every request answers the record image taken
-  // when the dataset opened.
+  // The table is not open: the dataset shows the one record image taken
+  // when it opened, as a table of exactly that record. The current record
+  // is always it; the next and prior ones are it only when coming from the
+  // matching end, so that walking the dataset reaches its end.
   if (!field_props_ || !field_props_->Valid()) return fw::grError;
+  switch (mode) {
+    case fw::gmCurrent: break;
+    case fw::gmNext:
+      if (image_position_ != ImagePosition::Before) {
+        image_position_ = ImagePosition::After;
+        return fw::grEOF;
+      }
+      break;
+    case fw::gmPrior:
+      if (image_position_ != ImagePosition::After) {
+        image_position_ = ImagePosition::Before;
+        return fw::grBOF;
+      }
+      break;
+  }
+  image_position_ = ImagePosition::On;
   LoadRecord(buffer);
   SetBookmarkFlag(buffer, fw::bfCurrent);
   PutInt32(buffer + RecInfoOfs(), 1);
@@ -639,12 +663,18 @@ std::int32_t TQdDataSet::QdiForceReread() {
 }
 
 std::int32_t TQdDataSet::QdiSetRecNo(std::int32_t rec_no) {
-  if (!KeepsTableOpen()) return kDsOk;
+  if (!KeepsTableOpen()) {
+    image_position_ = ImagePosition::On;
+    return kDsOk;
+  }
   return SafeGo(rec_no);
 }
 
 std::int32_t TQdDataSet::QdiGotoBookmark(const std::uint8_t* bookmark) {
-  if (!KeepsTableOpen()) return kDsOk;
+  if (!KeepsTableOpen()) {
+    image_position_ = ImagePosition::On;
+    return kDsOk;
+  }
   return SafeGo(GetInt32(bookmark));
 }
 

@@ -216,6 +216,10 @@ class TQdDataSet : public TQdPrimDataset {
   bool hide_deleted_recs_ = false;
   std::vector<std::uint16_t> field_offsets_;
   std::vector<std::uint16_t> slot_offsets_;  // by engine field number, 0 = none
+  // Where the cursor stands around the one record image of a table that is
+  // not kept open: before it, on it or after it.
+  enum class ImagePosition : std::uint8_t { Before, On, After };
+  ImagePosition image_position_ = ImagePosition::Before;
   // Record buffer that field reads use while a lookup collects its values.
   fw::TRecordBuffer lookup_buffer_ = nullptr;
 };

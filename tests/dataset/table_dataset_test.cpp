@@ -368,6 +368,17 @@ TEST_F(DatasetTest, DesignTimeKeepsOneRecordImage) {
   EXPECT_EQ(Name(*ds), "Ann");
   EXPECT_EQ(ds->RecordCount(), 1);
   ds->Next();
+  EXPECT_TRUE(ds->Eof());
+  EXPECT_EQ(Name(*ds), "Ann");
+  // The image is a table of one record: walking it ends, in either
+  // direction and with the rows of a grid.
+  ds->SetBufferCount(4);
+  int rows = 0;
+  for (ds->First(); !ds->Eof() && rows < 10; ds->Next()) ++rows;
+  EXPECT_EQ(rows, 1);
+  rows = 0;
+  for (ds->Last(); !ds->Bof() && rows < 10; ds->Prior()) ++rows;
+  EXPECT_EQ(rows, 1);
   EXPECT_EQ(Name(*ds), "Ann");
   EXPECT_EQ(ds->DbfFields().Text(),
             "NAME, C, 10, 0\r\nAGE, N, 5, 0\r\nPRICE, N, 8, 2\r\nOK, L, 1, 0\r\nBORN, D, 8, 0\r\n");
