@@ -33,11 +33,18 @@ if [ -f "$root/fuzz/CMakeLists.txt" ]; then
   cmake --build "$root/build-fuzz" -j"$jobs"
   for fuzzer in "$root"/build-fuzz/fuzz/*_fuzzer; do
     [ -x "$fuzzer" ] || continue
-    corpus="$root/build-fuzz/corpus-$(basename "$fuzzer")"
+    name=$(basename "$fuzzer")
+    corpus="$root/build-fuzz/corpus-$name"
     mkdir -p "$corpus"
-    echo "--- $(basename "$fuzzer")"
-    (cd "$root/build-fuzz" && "$fuzzer" -max_total_time="$fuzz_seconds" -max_len=4096 \
-      -print_final_stats=1 "$corpus" 2>&1 | tail -n 12) || failed=1
+    # Committed seeds (read-only) live in fuzz/corpus/<name without qd_ and _fuzzer>.
+    seeds="$root/fuzz/corpus/${name#qd_}"; seeds="${seeds%_fuzzer}"
+    [ -d "$seeds" ] || seeds=""
+    echo "--- $name"
+    if ! (cd "$root/build-fuzz" && "$fuzzer" -max_total_time="$fuzz_seconds" -max_len=4096 \
+          -print_final_stats=1 "$corpus" $seeds > "$root/build-fuzz/$name.log" 2>&1); then
+      failed=1
+    fi
+    tail -n 12 "$root/build-fuzz/$name.log"
   done
 fi
 
