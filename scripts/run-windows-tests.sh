@@ -207,6 +207,8 @@ tier_dll() {
   else
     local names
     names=$(exports_of "$dll" | tr '\n' ' ')
+    echo "imports of main_dll.dll: $(i686-w64-mingw32-objdump -p "$dll" |
+      awk '/DLL Name:/ {print $3}' | tr '\n' ' ')"
     if [ "$names" = "DllMainCall " ]; then
       echo "exports of main_dll.dll: DllMainCall"
       pass "export"
