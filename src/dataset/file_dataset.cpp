@@ -96,7 +96,15 @@ void TQdFileDataSet::UpdateWithLock(const LockedUpdate& update) {
     if (!SelectWorkArea(update.label)) return;
     if (update.append_lock ? ALock() : RLock()) {
       refused = false;
-      update.update();
+      try {
+        update.update();
+      } catch (...) {
+        // The engine raised while updating: the lock taken for the update
+        // must not stay with the table, or no other program could change
+        // the record (or append) until it is closed.
+        Unlock();
+        throw;
+      }
       if (!update.resync_visible || !ResyncVisible()) Unlock();
     } else {
       refused = true;

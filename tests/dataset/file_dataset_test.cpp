@@ -285,6 +285,38 @@ TEST_F(FileDatasetTest, SequencedUnlessFilteredOrOrdered) {
   EXPECT_EQ(people->FieldByName("AMOUNT")->AsInteger(), 2);
 }
 
+TEST_F(FileDatasetTest, EngineFailureInsideALockedUpdateReleasesTheLock) {
+  auto people = PeopleDataset({"ANN", "BOB"});
+  people->Open();
+  // An index engine that fails while updating its keys raises out of the
+  // update; the record lock and the append lock are released all the same.
+  // The order reports itself active only inside the locked updates, so the
+  // moves around them need none of its other hooks.
+  IndexHookTable failing;
+  failing.OrderActive = [] {
+    const qd::WorkArea* area = CurrentWorkArea();
+    return area != nullptr && area->lock_kind != 0;
+  };
+  failing.UpdateKeys = [] { SetError(1200, "Key update failed [test]"); };
+  failing.AppendNewKey = [] { SetError(1200, "Key update failed [test]"); };
+  people->Edit();
+  people->FieldByName("NAME")->SetAsString("ZED");
+  IndexHooks = failing;
+  EXPECT_THROW(people->Post(), Exception);
+  IndexHooks = IndexHookTable{};
+  EXPECT_EQ(people->Area().lock_kind, 0);
+  EXPECT_TRUE(people->Area().record_locks.empty());
+  people->Cancel();
+  people->Append();
+  people->FieldByName("NAME")->SetAsString("NEW");
+  IndexHooks = failing;
+  EXPECT_THROW(people->Post(), Exception);
+  IndexHooks = IndexHookTable{};
+  EXPECT_EQ(people->Area().lock_kind, 0);
+  people->Cancel();
+  EXPECT_EQ(people->RecordCount(), 3);
+}
+
 // ---------------------------------------------- locks held elsewhere ---
 
 // Another process holding the append lock (kind "A") or the lock of one
