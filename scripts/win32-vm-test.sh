@@ -22,7 +22,13 @@ limit=${QD_VM_TIMEOUT:-900}
 
 # The Debian kernel, downloaded (not installed) once; its package name
 # changes with point releases, so it is resolved through the meta package.
-kernel_pkg=$(apt-cache depends linux-image-amd64 | awk '/Depends/{print $2; exit}')
+kernel_pkg() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends/{print $2; exit}'; }
+kernel_pkg=$(kernel_pkg)
+if [ -z "$kernel_pkg" ]; then  # package lists not fetched yet on this machine
+  if [ "$(id -u)" -eq 0 ]; then apt-get update -q >/dev/null; else sudo apt-get update -q >/dev/null; fi
+  kernel_pkg=$(kernel_pkg)
+fi
+[ -n "$kernel_pkg" ] || { echo "win32-vm-test: no linux-image-amd64 package known" >&2; exit 2; }
 version=${kernel_pkg#linux-image-}
 if [ ! -f "$vm_dir/kernel/boot/vmlinuz-$version" ]; then
   (cd "$vm_dir" && rm -f linux-image-*.deb && apt-get download "$kernel_pkg" >/dev/null 2>&1 &&

@@ -17,6 +17,8 @@ export WINEARCH=win32 WINEPREFIX=/root/prefix32 WINEDEBUG=-all HOME=/root LANG=C
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 unset DISPLAY
 
+# (A build directory under /tmp or /root lies in the guest's own tmpfs.)
+mkdir -p "$BUILD_DIR"
 mount -t tmpfs tmpfs "$BUILD_DIR" || { echo "guest: cannot mount $BUILD_DIR"; exit 1; }
 cp -a "$share/tree/." "$BUILD_DIR/"
 mkdir -p "$share/logs"
