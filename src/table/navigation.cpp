@@ -299,9 +299,10 @@ bool GoIfValid(std::int32_t n) {
 bool dEOF() {
   WorkArea* area = RequireTable("dEOF");
   if (area == nullptr) return true;
-  // The count can only grow while the table is open shared, so only a
-  // record number beyond the known count needs the file's size.
-  if (area->record_number > area->record_count) {
+  // Only a record number beyond the known count, or a table empty so far,
+  // needs the file's size: the count refreshed here lets the next GoTop of
+  // a shared table that was empty find another program's first records.
+  if (area->record_number > area->record_count || area->record_count == 0) {
     RefreshRecordCount(*area);
     if (area->record_number > area->record_count) area->at_end = true;
   }

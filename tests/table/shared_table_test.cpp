@@ -66,6 +66,18 @@ TEST_F(SharedTableTest, AppendsOfAnotherProgramAppearWhileNavigating) {
   EXPECT_EQ(FieldAddress(0)[0], 0);
 }
 
+TEST_F(SharedTableTest, AnEmptyTableSeesAnotherProgramsFirstRecords) {
+  WriteAll(Path("shared.dbf"), BuildDbf(0x03, {{"A", 'C', 3}}, {}));
+  Use(Path("shared"), nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  ASSERT_EQ(OtherProgramAppends({"fir", "sec"}), 0);
+  EXPECT_TRUE(dEOF());  // still at the empty table's position
+  GoTop();
+  EXPECT_FALSE(dEOF());
+  EXPECT_EQ(RecNo(), 1);
+  EXPECT_EQ(Current(), "fir");
+}
+
 TEST_F(SharedTableTest, EndOfFileByteNeverLandsOnAnotherProgramsRecord) {
   // Our table appends record 4; before it closes, another program appends
   // record 5. Closing with the count of 4 known so far must not put the
