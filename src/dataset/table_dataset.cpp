@@ -225,6 +225,21 @@ std::int32_t TQdDataSet::QdiOpen() {
   }
   AnsiTables = table_language_ == TQdTableLanguage::tlAnsi;
 
+  // An engine that raises its failure instead of reporting it leaves the
+  // caller's work area selected as well.
+  try {
+    if (OpenInSelectedArea()) return kDsOk;
+  } catch (...) {
+    if (Selected() != remembered) Select(remembered);
+    throw;
+  }
+  const std::uint16_t code = ErrorCode;
+  if (Selected() != remembered) Select(remembered);
+  ErrorCode = code;
+  return code != 0 ? code : kDsNotOpened;
+}
+
+bool TQdDataSet::OpenInSelectedArea() {
   ErrorCode = 0;
   if (KeepsTableOpen()) {
     if (OpenTable(dbf_file_name_) && ErrorCode == 0 && CurrentWorkArea() != nullptr) {
@@ -234,7 +249,7 @@ std::int32_t TQdDataSet::QdiOpen() {
       FillDbfFields();
       work_area_ = static_cast<std::uint8_t>(Selected());
       field_props_ = std::make_unique<TDbfFieldProps>(false);
-      return kDsOk;
+      return true;
     }
   } else {
     Use(dbf_file_name_, nullptr, 0);
@@ -243,13 +258,10 @@ std::int32_t TQdDataSet::QdiOpen() {
       work_area_ = static_cast<std::uint8_t>(Selected());
       field_props_ = std::make_unique<TDbfFieldProps>(true);
       Use("", nullptr, 0);
-      return kDsOk;
+      return true;
     }
   }
-  const std::uint16_t code = ErrorCode;
-  if (Selected() != remembered) Select(remembered);
-  ErrorCode = code;
-  return code != 0 ? code : kDsNotOpened;
+  return false;
 }
 
 std::int32_t TQdDataSet::QdiClose() {

@@ -198,6 +198,9 @@ class TQdDataSet : public TQdPrimDataset {
   std::uint16_t ComputeRecordLayout();
   // Offset of engine field n's slot in the record data, 0 for none.
   std::uint16_t SlotOffset(int field_no) const;
+  // The part of QdiOpen that opens the table in the selected work area and
+  // builds the field map; false when the table did not open.
+  bool OpenInSelectedArea();
 
   std::uint8_t work_area_ = 0;
   std::uint16_t rec_data_size_ = 0;

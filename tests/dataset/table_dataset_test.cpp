@@ -414,6 +414,7 @@ TEST_F(DatasetTest, FileNamesOpeningAndReadOnly) {
     EXPECT_STREQ(e.what(), "Missing DbfFilename property");
   }
   ds.SetDbfFileName(Path("missing"));
+  Select(7);
   try {
     ds.Open();
     ADD_FAILURE();
@@ -422,6 +423,17 @@ TEST_F(DatasetTest, FileNamesOpeningAndReadOnly) {
   }
   EXPECT_FALSE(ds.Active());
   EXPECT_NE(ErrorCode, 0);  // left standing: the next open is not failed by it
+  EXPECT_EQ(Selected(), 7);
+  // A failure that the engine raises leaves the caller's work area selected
+  // too.
+  SetRaiseExceptions(true);
+  SetImmediateDispatch(true);
+  EXPECT_THROW(ds.Open(), Exception);
+  SetImmediateDispatch(false);
+  SetRaiseExceptions(false);
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(Selected(), 7);
+  Select(1);
 
   // Changing the name of an open dataset reopens it on the new table.
   const std::string first = SampleTable("first.dbf");
