@@ -200,6 +200,10 @@ TTimeStamp DateTimeToTimeStamp(TDateTime value) {
   TTimeStamp stamp;
   if (!std::isfinite(value)) return stamp;
   const double whole = std::trunc(value);
+  // Beyond the days a timestamp can count there is no date: the zero stamp,
+  // which no caller takes for a valid one (rather than a day number wrapped
+  // round into some other date).
+  if (std::fabs(whole) > 2.0e9) return stamp;
   std::int64_t time = std::llround(std::fabs(value - whole) * MSecsPerDay);
   std::int64_t date = DateDelta + static_cast<std::int64_t>(whole);
   if (time >= MSecsPerDay) {  // rounding reached the next day

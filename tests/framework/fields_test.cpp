@@ -109,6 +109,12 @@ TEST_F(FieldsTest, TextBooleansAndDates) {
   EXPECT_EQ(F("D")->AsDateTime(), EncodeDate(2001, 5, 6));
   EXPECT_THROW(F("D")->SetAsString("31.02.1999"), EConvertError);
   EXPECT_THROW(F("D")->SetAsDateTime(-700000), EConvertError);  // before year 1
+  // Numbers far beyond any day a timestamp can hold are refused as well,
+  // not wrapped round into some other date or taken for a blank one.
+  EXPECT_THROW(F("D")->SetAsDateTime(4294967296.0 + 100000 - DateDelta), EConvertError);
+  EXPECT_THROW(F("D")->SetAsDateTime(1e300), EConvertError);
+  EXPECT_THROW(F("D")->SetAsDateTime(-1e300), EConvertError);
+  EXPECT_EQ(F("D")->AsDateTime(), EncodeDate(2001, 5, 6));
 
   // A date-time field holds the timestamp as a millisecond count.
   const TDateTime moment = EncodeDate(2010, 7, 8) + EncodeTime(9, 30, 15, 0);
