@@ -845,8 +845,12 @@ void TQdDataSet::SetDbfFileName(const std::string& name) {
 
 void TQdDataSet::SetHideDeletedRecs(bool value) {
   if (value == hide_deleted_recs_) return;
+  const bool applies = Active() && !designing_;
+  // A pending edit or insert is posted first: the buffers are refilled from
+  // the table below, which would drop it. A post that fails changes nothing.
+  if (applies) CheckBrowseMode();
   hide_deleted_recs_ = value;
-  if (!Active() || designing_) return;
+  if (!applies) return;
   UpdateCursorPos();
   if (!SelectWorkArea("HideDeletedRecs")) return;
   SetIgnoreDel(value);

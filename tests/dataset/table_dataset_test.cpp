@@ -158,7 +158,15 @@ TEST_F(DatasetTest, HiddenDeletedRecordsLeaveNoPhantom) {
   for (ds.First(); !ds.Eof(); ds.Next()) seen.push_back(Name(ds));
   EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Cid"}));
 
+  // A pending edit is posted before the records shown change, as before
+  // any move.
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("AGE")->SetAsInteger(7);
   ds.SetHideDeletedRecs(false);
+  EXPECT_EQ(ds.State(), fw::dsBrowse);
+  EXPECT_EQ(ds.FieldByName("AGE")->AsInteger(), 7);
+  EXPECT_EQ(Stored(path, 2, 1), "    7");
   seen.clear();
   for (ds.First(); !ds.Eof(); ds.Next()) seen.push_back(Name(ds));
   EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Bob", "Cid"}));
