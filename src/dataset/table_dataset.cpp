@@ -767,6 +767,9 @@ void TQdDataSet::Post() {
 
 void TQdDataSet::Restore() {
   CheckBrowseMode();
+  // Without a record in view the engine would be asked to recall at the end
+  // of the file, an engine error; refused here as a delete is.
+  if (IsEmpty()) fw::DatabaseError("Cannot perform this operation on an empty dataset");
   UpdateCursorPos();
   DoBeforeRestore();
   if (SelectWorkArea("Restore")) s_RestoreWithLock();

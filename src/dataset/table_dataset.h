@@ -107,7 +107,8 @@ class TQdDataSet : public TQdPrimDataset {
   // Refills the buffers after the engine moved the record pointer itself.
   void ResyncFromEngine();
   // Recalls the current record (removes its deletion mark): BeforeRestore,
-  // the locked recall, AfterRestore, then the buffers are refreshed.
+  // the locked recall, AfterRestore, then the buffers are refreshed. Refused
+  // on an empty dataset.
   void Restore();
 
   // Framework operations.

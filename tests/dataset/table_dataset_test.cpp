@@ -475,6 +475,17 @@ TEST_F(DatasetTest, RestoreRecallsTheCurrentRecord) {
   EXPECT_EQ(ds.calls, (std::vector<std::string>{"before", "restore", "after"}));
   EXPECT_EQ(Stored(path, 0, 1), " ");
   EXPECT_EQ(Name(ds), "Ann");
+
+  // With no record in view there is nothing to recall: refused like a
+  // delete, and the engine is not asked to recall at the end of the file.
+  ds.SetHideDeletedRecs(true);
+  ds.Delete();
+  ASSERT_TRUE(ds.IsEmpty());
+  ds.calls.clear();
+  EXPECT_THROW(ds.Restore(), fw::EDatabaseError);
+  EXPECT_TRUE(ds.calls.empty());
+  EXPECT_EQ(ErrorCode, 0);
+  EXPECT_EQ(Stored(path, 0, 1), "*");
 }
 
 TEST_F(DatasetTest, StartUpFollowsTheRegionalSettings) {
