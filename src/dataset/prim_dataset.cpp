@@ -374,12 +374,17 @@ void TQdPrimDataset::CloseCursor() {
   try {
     fw::TDataSet::CloseCursor();
   } catch (...) {
-    QdiClose();
     cursor_open_ = false;
+    try {
+      QdiClose();
+    } catch (...) {
+      // The first failure is the one passed on.
+    }
     throw;
   }
-  QdiClose();
+  // Closed for the framework even when closing the table raises.
   cursor_open_ = false;
+  QdiClose();
 }
 
 }  // namespace qd

@@ -267,14 +267,19 @@ bool TQdDataSet::OpenInSelectedArea() {
 std::int32_t TQdDataSet::QdiClose() {
   // Only a table this dataset opened is closed: the work area may serve
   // another table by now.
-  if (holds_table_ && work_area_ != 0) {
-    Select(work_area_);
-    const qd::WorkArea* area = CurrentWorkArea();
-    if (area != nullptr && area->file_name == open_file_name_) Use("", nullptr, 0);
-  }
+  const bool close_table = holds_table_ && work_area_ != 0;
+  const std::uint8_t area_number = work_area_;
+  // The dataset lets go of the table even when closing it raises (a header
+  // that could not be written): the engine has freed the work area then.
   holds_table_ = false;
-  open_file_name_.clear();
   work_area_ = 0;
+  const std::string file_name = std::move(open_file_name_);
+  open_file_name_.clear();
+  if (close_table) {
+    Select(area_number);
+    const qd::WorkArea* area = CurrentWorkArea();
+    if (area != nullptr && area->file_name == file_name) Use("", nullptr, 0);
+  }
   return kDsOk;
 }
 

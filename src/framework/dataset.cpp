@@ -17,7 +17,13 @@ TDataSet::~TDataSet() {
 
 void TDataSet::CloseOnDestroy() {
   Destroying();
-  SetActive(false);
+  // A destructor cannot pass a failure on: a close that raises goes to the
+  // application's exception handler instead of ending the program.
+  try {
+    SetActive(false);
+  } catch (...) {
+    InternalHandleException();
+  }
 }
 
 // ------------------------------------------------------------ open / close ---

@@ -317,6 +317,44 @@ TEST_F(FileDatasetTest, EngineFailureInsideALockedUpdateReleasesTheLock) {
   EXPECT_EQ(people->RecordCount(), 3);
 }
 
+#ifndef _WIN32
+TEST_F(FileDatasetTest, ClosingATableWhoseFileWasLost) {
+  auto people = PeopleDataset({"ANN"});
+  // The file goes away under the open table (a reopen that cannot get it
+  // back), with its header still to be written: closing raises.
+  auto lose_the_file = [&] {
+    Select(people->WorkArea());
+    RaiseExceptions = false;
+    SetProductionFlag(true);
+    fs::rename(Path("PEOPLE.DBF"), Path("MOVED.DBF"));
+    EXPECT_NE(ReopenTable(false), 0u);
+    ErrorCode = 0;
+    RaiseExceptions = true;
+  };
+  people->Open();
+  const int area = people->WorkArea();
+  lose_the_file();
+  EXPECT_THROW(people->Close(), Exception);
+  // The dataset is closed all the same, its work area free, and it opens
+  // again once the file is back.
+  EXPECT_FALSE(people->Active());
+  EXPECT_EQ(people->WorkArea(), 0);
+  Select(area);
+  EXPECT_EQ(CurrentWorkArea(), nullptr);
+  fs::rename(Path("MOVED.DBF"), Path("PEOPLE.DBF"));
+  people->Open();
+  EXPECT_EQ(people->FieldByName("NAME")->AsString(), "ANN");
+
+  // Freed while open in that state, the dataset hands the failure to the
+  // application rather than ending the program from its destructor.
+  lose_the_file();
+  people.reset();
+  ASSERT_EQ(host_.host.boxes.size(), 1u);
+  EXPECT_NE(host_.host.boxes[0].text.find("PEOPLE"), std::string::npos) << host_.host.boxes[0].text;
+  fs::rename(Path("MOVED.DBF"), Path("PEOPLE.DBF"));
+}
+#endif
+
 // ---------------------------------------------- locks held elsewhere ---
 
 // Another process holding the append lock (kind "A") or the lock of one
