@@ -198,9 +198,9 @@ SearchValue SearchValue::OfDate(double day_number) {
   return v;
 }
 
-int FieldSpec(const std::string& specification) {
+int FieldSpec(const std::string& field_request) {
   if (RequireTable("Locate/Count/Sum") == nullptr) return 0;
-  std::string text = Upper(TrimBlanks(specification));
+  std::string text = Upper(TrimBlanks(field_request));
   SearchCaseSensitive = !RemoveOptionWord(text, " NOCASE");
   SearchExact = RemoveOptionWord(text, " EXACT");
   SearchContained = RemoveOptionWord(text, " CONTAINED");
@@ -211,7 +211,7 @@ int FieldSpec(const std::string& specification) {
   }
   const int field = FieldNo(text);
   if (field == 0) {
-    SetError(220, "Unrecognized field name [Locate/Count/Sum(" + specification + ")]");
+    SetError(220, "Unrecognized field name [Locate/Count/Sum(" + field_request + ")]");
   }
   return field;
 }
@@ -303,16 +303,16 @@ void Continue() {
   LocateFrom(area->record_number + 1, SearchField, false);
 }
 
-bool LocateValue(const std::string& specification, const SearchValue& value,
+bool LocateValue(const std::string& field_request, const SearchValue& value,
                  bool case_insensitive, std::int32_t start, bool exact) {
   WorkArea* area = RequireTable("Locate");
   if (area == nullptr) return false;
-  std::string spec = TrimBlanks(specification);
-  const std::size_t blank = spec.find(' ');
-  if (blank != std::string::npos) spec.resize(blank);
-  if (case_insensitive) spec += " NOCASE";
-  if (exact) spec += " EXACT";
-  const int field = FieldSpec(spec);
+  std::string request = TrimBlanks(field_request);
+  const std::size_t blank = request.find(' ');
+  if (blank != std::string::npos) request.resize(blank);
+  if (case_insensitive) request += " NOCASE";
+  if (exact) request += " EXACT";
+  const int field = FieldSpec(request);
   if (field == 0) return false;
 
   SearchText = StoredForm(area->fields[static_cast<std::size_t>(field - 1)], value, exact);

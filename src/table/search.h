@@ -29,11 +29,11 @@ inline bool SearchCaseSensitive = true;
 inline bool SearchExact = false;
 inline bool SearchContained = false;
 
-// Removes the option words from the specification, sets the three switches
+// Removes the option words from the field request, sets the three switches
 // from their presence (every call sets all three) and returns the number of
 // the named field; 0 after reporting code 220 when the name is empty or not
 // a field of the current table.
-int FieldSpec(const std::string& specification);
+int FieldSpec(const std::string& field_request);
 
 // Scans records `start` to the record count for field `field` holding the
 // search text and goes to the first match. A new search first prepares the
@@ -59,9 +59,9 @@ struct SearchValue {
 };
 
 // Searches from record `start` for the first visible record whose field
-// (named by the first word of `specification`) holds `value` in the field's
+// (named by the first word of `field_request`) holds `value` in the field's
 // stored form; true when found, the work area is then on it.
-bool LocateValue(const std::string& specification, const SearchValue& value,
+bool LocateValue(const std::string& field_request, const SearchValue& value,
                  bool case_insensitive, std::int32_t start, bool exact);
 // Finds the first record that matches every field of the ";"-separated list
 // with the value of the same position. Unless `move_to_found`, and whenever

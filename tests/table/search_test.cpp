@@ -56,11 +56,11 @@ class SearchTest : public lock_testing::TableTest {
     Go(r);
     DeleteRec();
   }
-  // Runs a search of `text` in the field of `spec` from `start` and returns
+  // Runs a search of `text` in the field of `request` from `start` and returns
   // the record found, 0 when nothing was.
-  std::int32_t Find(const std::string& spec, const std::string& text, std::int32_t start = 1) {
-    const int field = FieldSpec(spec);
-    EXPECT_NE(field, 0) << spec;
+  std::int32_t Find(const std::string& request, const std::string& text, std::int32_t start = 1) {
+    const int field = FieldSpec(request);
+    EXPECT_NE(field, 0) << request;
     SearchText = text;
     LocateFrom(start, field, true);
     return dEOF() ? 0 : RecNo();
@@ -101,7 +101,7 @@ TEST_F(SearchTest, OptionWordsAndBadSpecifications) {
   EXPECT_EQ(ErrorText, "No field name specified [Locate/Count/Sum]");
   EXPECT_FALSE(LocateValue("TOWN", SearchValue::OfText("YORK"), false, 1, false));
   EXPECT_EQ(ErrorCode, 220);
-  EXPECT_EQ(RecNo(), 4);  // a specification error leaves the position
+  EXPECT_EQ(RecNo(), 4);  // a field request error leaves the position
 }
 
 TEST_F(SearchTest, FailedSearchEndsAtEndOfFileAndStopsContinue) {
@@ -169,7 +169,7 @@ TEST_F(SearchTest, TypedValuesTakeTheStoredFormOfTheirField) {
   EXPECT_EQ(RecNo(), 5);
   EXPECT_TRUE(LocateValue("NAME", SearchValue::OfText("smith"), true, 1, false));
   EXPECT_EQ(RecNo(), 2);
-  // Only the first word of the specification counts.
+  // Only the first word of the field request counts.
   EXPECT_FALSE(LocateValue(" CITY CONTAINED", SearchValue::OfText("ORK"), false, 1, false));
 }
 
