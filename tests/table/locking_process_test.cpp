@@ -91,7 +91,7 @@ TEST_F(LockingProcessTest, RecordOneLocksExactlyItsRegion) {
   file.insert(file.end(), record.begin(), record.end());
   file.push_back(0x1A);
   {
-    std::ofstream out(dir_ / "REGION.DBF", std::ios::binary);
+    std::ofstream out(scratch_.dir() / "REGION.DBF", std::ios::binary);
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   }
   Open("REGION.DBF");

@@ -18,6 +18,7 @@
 #include "foundation/dates.h"
 #include "foundation/errors.h"
 #include "platform/platform.h"
+#include "support/scratch_dir.h"
 #include "table/record_updates.h"
 #include "table/work_areas.h"
 
@@ -34,14 +35,6 @@ class TableTest : public ::testing::Test {
     DateFormat = 0;
     CenturyOn = false;
     Select(1);
-    std::string temp;
-    ASSERT_EQ(platform::TempDirectory(temp), 0u);
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::path(temp) /
-           (std::string("qdlock_") + info->test_suite_name() + "_" + info->name() + "_" +
-            std::to_string(platform::TickCount()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
   }
   void TearDown() override {
     ImmediateDispatch = false;
@@ -52,15 +45,11 @@ class TableTest : public ::testing::Test {
     AnsiTables = false;
     OpenModeOverride = -1;
     InitErrorUnit();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
-  std::string Path(const std::string& name) const { return dir_.generic_string() + "/" + name; }
-
+  std::string Path(const std::string& name) const { return scratch_.GenericPath(name); }
   std::vector<std::uint8_t> FileBytes(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+    return test_support::ReadBytes(scratch_.dir() / name);
   }
 
   // Opens `name` in the current work area (shared unless `exclusive`) and
@@ -97,7 +86,7 @@ class TableTest : public ::testing::Test {
     Close();
   }
 
-  std::filesystem::path dir_;
+  test_support::ScratchDir scratch_{"qdlock"};
 };
 
 // Path of the child program that plays the other programs sharing a table.

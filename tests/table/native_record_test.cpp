@@ -23,10 +23,6 @@ class NativeRecordTest : public TableTest {
     const WorkArea* a = CurrentWorkArea();
     return std::string(a->record.begin(), a->record.end());
   }
-  std::string SlotText(int field) {
-    const std::uint8_t* p = FieldAddress(field);
-    return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
-  }
   // Sets a text slot's length byte to the text's length, copying only what
   // the slot holds.
   void SetSlotText(int field, const std::string& text) {

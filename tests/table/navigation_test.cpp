@@ -17,10 +17,6 @@ class NavigationTest : public TableTest {
     Use(Path("nav") + " exclusive", nullptr, 0);
     ASSERT_EQ(ErrorCode, 0) << ErrorText;
   }
-  std::string Current() {
-    const std::uint8_t* p = FieldAddress(1);
-    return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
-  }
   // Runs moves and checks where each one lands. A step reads
   // "<move> <record number> <text or -> <flags> [<error code>]": moves are
   // T (GoTop), B (GoBottom), S<n> (Skip), G<n> (Go), R<n> (RawGo) and I<0|1>
@@ -45,7 +41,7 @@ class NavigationTest : public TableTest {
       EXPECT_EQ(ErrorCode, error) << step << ": " << ErrorText;
       ErrorCode = 0;
       EXPECT_EQ(RecNo(), recno) << step;
-      EXPECT_EQ(Current(), text == "-" ? "   " : text) << step;
+      EXPECT_EQ(SlotText(1), text == "-" ? "   " : text) << step;
       EXPECT_EQ(dEOF(), flags.find('E') != std::string::npos) << step;
       EXPECT_EQ(dBOF(), flags.find('B') != std::string::npos) << step;
     }
@@ -110,7 +106,7 @@ TEST_F(NavigationTest, GoAndRawGo) {
   EXPECT_NE(ErrorText.find(" [Dbf4RawGo]"), std::string::npos);
   ErrorCode = 0;
   EXPECT_TRUE(GoIfValid(3));
-  EXPECT_EQ(Current(), "thr");
+  EXPECT_EQ(SlotText(1), "thr");
   EXPECT_FALSE(GoIfValid(4));
   EXPECT_FALSE(GoIfValid(0));
   EXPECT_EQ(RecNo(), 3);

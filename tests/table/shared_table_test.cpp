@@ -26,10 +26,6 @@ class SharedTableTest : public TableTest {
 #endif
     return std::system(command.c_str());
   }
-  std::string Current() {
-    const std::uint8_t* p = FieldAddress(1);
-    return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
-  }
 };
 
 TEST_F(SharedTableTest, AppendsOfAnotherProgramAppearWhileNavigating) {
@@ -42,12 +38,12 @@ TEST_F(SharedTableTest, AppendsOfAnotherProgramAppearWhileNavigating) {
   Skip(1);
   Skip(1);
   EXPECT_EQ(RecNo(), 4);  // the forward step past the known count saw them
-  EXPECT_EQ(Current(), "fou");
+  EXPECT_EQ(SlotText(1), "fou");
   EXPECT_EQ(RecCount(), 5);
   ASSERT_EQ(OtherProgramAppends({"six"}), 0);
   GoBottom();
   EXPECT_EQ(RecNo(), 6);
-  EXPECT_EQ(Current(), "six");
+  EXPECT_EQ(SlotText(1), "six");
   Skip(1);
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 7);
@@ -62,7 +58,7 @@ TEST_F(SharedTableTest, AppendsOfAnotherProgramAppearWhileNavigating) {
   Unlock();
   Go(7);
   EXPECT_EQ(ErrorCode, 0);
-  EXPECT_EQ(Current(), "sev");
+  EXPECT_EQ(SlotText(1), "sev");
   EXPECT_EQ(FieldAddress(0)[0], 0);
 }
 
@@ -75,7 +71,7 @@ TEST_F(SharedTableTest, AnEmptyTableSeesAnotherProgramsFirstRecords) {
   GoTop();
   EXPECT_FALSE(dEOF());
   EXPECT_EQ(RecNo(), 1);
-  EXPECT_EQ(Current(), "fir");
+  EXPECT_EQ(SlotText(1), "fir");
 }
 
 TEST_F(SharedTableTest, EndOfFileByteNeverLandsOnAnotherProgramsRecord) {

@@ -5,30 +5,21 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "foundation/dates.h"
 #include "foundation/errors.h"
+#include "support/scratch_dir.h"
 #include "table/work_areas.h"
 
 namespace qd::table_test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using test_support::Bytes;
+inline Bytes ReadAll(const std::string& path) { return test_support::ReadBytes(path); }
+inline void WriteAll(const std::string& path, const Bytes& bytes) { test_support::WriteBytes(path, bytes); }
 
 inline void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
   b[at] = static_cast<std::uint8_t>(v);
@@ -84,6 +75,12 @@ inline Bytes BuildDbf(std::uint8_t version, const std::vector<RawField>& fields,
   return b;
 }
 
+// The text in the native slot of a C or D field.
+inline std::string SlotText(int field) {
+  const std::uint8_t* p = FieldAddress(field);
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
+
 class TableTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -95,12 +92,6 @@ class TableTest : public ::testing::Test {
     AutoFixRecCount = false;
     AnsiTables = true;
     OpenModeOverride = -1;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qd_table_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
-            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     Select(1);
   }
   void TearDown() override {
@@ -108,10 +99,8 @@ class TableTest : public ::testing::Test {
     CloseEveryWorkArea();
     ErrorCode = 0;
     AnsiTables = false;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return scratch_.Path(name); }
 
   // Expects the last error code, then clears it.
   void ExpectError(std::uint16_t code) {
@@ -119,7 +108,7 @@ class TableTest : public ::testing::Test {
     ErrorCode = 0;
   }
 
-  std::filesystem::path dir_;
+  test_support::ScratchDir scratch_{"qd_table"};
 };
 
 }  // namespace qd::table_test
