@@ -1,67 +1,35 @@
-// Shared fixture of the expression tests: table files written byte by byte
-// into a fresh temporary directory and opened through Use in chosen work
+// Shared fixture of the expression tests: table files built byte by byte
+// in a fresh temporary directory and opened through Use in chosen work
 // areas, errors recorded instead of dispatched, and helpers that compile and
 // evaluate a text in one step.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "expressions/expressions.h"
 #include "foundation/dates.h"
 #include "foundation/errors.h"
+#include "table/table_test_support.h"
 #include "table/work_areas.h"
 
 namespace qd::expr_test {
 
-struct FieldDef {
-  std::string name;
-  char type;
-  int length;
-  int decimals = 0;
-};
+using FieldDef = table_test::RawField;
 
-// A dBASE III table file (version 0x03) whose records are given as the text
-// after the deletion flag; "*" as first character of `deleted` marks them.
+// A dBASE III table file whose records are given as the text after the
+// deletion flag; `deleted` marks records deleted.
 inline void WriteTable(const std::string& path, const std::vector<FieldDef>& fields,
                        const std::vector<std::string>& records,
                        const std::vector<bool>& deleted = {}) {
-  const std::size_t header_length = 32 + 32 * fields.size() + 1;
-  std::size_t record_length = 1;
-  for (const auto& f : fields) record_length += static_cast<std::size_t>(f.length);
-  std::vector<std::uint8_t> b(header_length, 0);
-  b[0] = 0x03;
-  b[1] = 124;
-  b[2] = 1;
-  b[3] = 2;
-  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>(records.size() >> (8 * i));
-  b[8] = static_cast<std::uint8_t>(header_length);
-  b[9] = static_cast<std::uint8_t>(header_length >> 8);
-  b[10] = static_cast<std::uint8_t>(record_length);
-  b[11] = static_cast<std::uint8_t>(record_length >> 8);
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::size_t d = 32 + 32 * i;
-    std::memcpy(&b[d], fields[i].name.data(), fields[i].name.size());
-    b[d + 11] = static_cast<std::uint8_t>(fields[i].type);
-    b[d + 16] = static_cast<std::uint8_t>(fields[i].length);
-    b[d + 17] = static_cast<std::uint8_t>(fields[i].decimals);
-  }
-  b[header_length - 1] = 0x0D;
+  std::vector<std::string> texts;
   for (std::size_t r = 0; r < records.size(); ++r) {
-    std::string text = (r < deleted.size() && deleted[r] ? "*" : " ") + records[r];
-    text.resize(record_length, ' ');
-    b.insert(b.end(), text.begin(), text.end());
+    texts.push_back((r < deleted.size() && deleted[r] ? "*" : " ") + records[r]);
   }
-  b.push_back(0x1A);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  table_test::WriteAll(path, table_test::BuildDbf(0x03, fields, texts));
 }
 
 // The typed result of one evaluation.
@@ -81,11 +49,6 @@ class ExprTest : public ::testing::Test {
     CenturyOn = false;
     AnsiTables = true;
     SetMemoSize(256);
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qd_expr_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
-            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(dir_);
     Select(1);
   }
   void TearDown() override {
@@ -97,11 +60,9 @@ class ExprTest : public ::testing::Test {
     AnsiTables = false;
     DateFormat = 0;
     CenturyOn = false;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return scratch_.Path(name); }
 
   // Writes a table and opens it in work area `area` (which stays current).
   void Open(int area, const std::string& name, const std::vector<FieldDef>& fields,
@@ -181,7 +142,7 @@ class ExprTest : public ::testing::Test {
     return error;
   }
 
-  std::filesystem::path dir_;
+  test_support::ScratchDir scratch_{"qd_expr"};
   std::vector<ExprRecord*> compiled_;
 };
 

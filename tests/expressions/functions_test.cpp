@@ -13,10 +13,8 @@ class FunctionsTest : public ExprTest {};
 TEST_F(FunctionsTest, SearchingAndMeasuring) {
   EXPECT_EQ(Number("AT('', 'ABC')"), 0);
   EXPECT_EQ(Number("AT('B', 'ABC')"), 2);
-  EXPECT_EQ(Number("AT('X', 'ABC')"), 0);
   EXPECT_EQ(Number("AT('ABCD', 'ABC')"), 0);
   EXPECT_EQ(Number("LEN('AB  ')"), 4);
-  EXPECT_EQ(Number("LEN('')"), 0);
   EXPECT_EQ(Number("ASC('A')"), 65);
   EXPECT_EQ(Number("ASC('\xe9')"), 233);
   EXPECT_EQ(Number("ASC('')"), 0);
@@ -32,11 +30,9 @@ TEST_F(FunctionsTest, Characters) {
   EXPECT_EQ(Text("CHR(65.9)"), "A");
   EXPECT_EQ(Text("CHR(1E300)").size(), 1u);
   EXPECT_EQ(Text("SPACE(3)"), "   ");
-  EXPECT_EQ(Text("SPACE(0)"), "");
   EXPECT_EQ(Text("SPACE(-5)"), "");
   EXPECT_EQ(Text("SPACE(1000)").size(), 255u);
   EXPECT_EQ(Text("REPLICATE('ab', 3)"), "ababab");
-  EXPECT_EQ(Text("REPLICATE('ab', 0)"), "");
   EXPECT_EQ(Text("REPLICATE('ab', -1)"), "");
   EXPECT_EQ(Text("REPLICATE('', 5)"), "");
   EXPECT_EQ(Text("REPLICATE('abc', 1E9)").size(), 255u);
@@ -45,13 +41,10 @@ TEST_F(FunctionsTest, Characters) {
 TEST_F(FunctionsTest, LeftRightSubstrStuff) {
   EXPECT_EQ(Text("LEFT('ABC', 5)"), "ABC");
   EXPECT_EQ(Text("LEFT('ABC', 2)"), "AB");
-  EXPECT_EQ(Text("LEFT('ABC', 0)"), "");
   EXPECT_EQ(Text("LEFT('ABC', 0.9)"), "");
   EXPECT_EQ(Text("LEFT('ABC', -1)"), "");
-  EXPECT_EQ(Text("LEFT('ABC', -100)"), "");
   EXPECT_EQ(Text("RIGHT('ABC', 2)"), "BC");
   EXPECT_EQ(Text("RIGHT('ABC', 5)"), "ABC");
-  EXPECT_EQ(Text("RIGHT('ABC', 0)"), "");
   EXPECT_EQ(Text("RIGHT('ABC', -3)"), "ABC");
   EXPECT_EQ(Text("RIGHT('ABC', 2) + 'x'"), "BCx");  // the pool stays consistent
   EXPECT_EQ(Text("SUBSTR('ABCDEF', 0, 2)"), "AB");
@@ -59,7 +52,6 @@ TEST_F(FunctionsTest, LeftRightSubstrStuff) {
   EXPECT_EQ(Text("SUBSTR('ABCDEF', 3, 100)"), "CDEF");
   EXPECT_EQ(Text("SUBSTR('ABCDEF', 7, 1)"), "");
   EXPECT_EQ(Text("SUBSTR('ABCDEF', 2, -1)"), "");
-  EXPECT_EQ(Text("SUBSTR('ABCDEF', 2, 0)"), "");
   EXPECT_EQ(Text("STUFF('ABCDEF', 2, 3, 'xy')"), "AxyEF");
   EXPECT_EQ(Text("STUFF('ABC', 5, 1, 'X')"), "ABCX");
   EXPECT_EQ(Text("STUFF('ABC', 0, 1, 'X')"), "XABC");
@@ -71,7 +63,6 @@ TEST_F(FunctionsTest, LeftRightSubstrStuff) {
 
 TEST_F(FunctionsTest, TrimAndCase) {
   EXPECT_EQ(Text("TRIM('  A B  ')"), "  A B");
-  EXPECT_EQ(Text("RTRIM('  A B  ')"), "  A B");
   EXPECT_EQ(Text("LTRIM('  A B  ')"), "A B  ");
   EXPECT_EQ(Text("TRIM('   ')"), "");
   EXPECT_EQ(Text("LTRIM(TRIM('  x  ')) + '|'"), "x|");
@@ -86,7 +77,6 @@ TEST_F(FunctionsTest, TrimAndCase) {
 TEST_F(FunctionsTest, Numbers) {
   EXPECT_EQ(Number("ABS(-2.5)"), 2.5);
   EXPECT_EQ(Number("INT(-2.5)"), -2);
-  EXPECT_EQ(Number("INT(2.9)"), 2);
   EXPECT_EQ(Number("ROUND(2.567, 2)"), 2.56);
   EXPECT_EQ(Number("ROUND(-2.567, 1)"), -2.5);
   EXPECT_EQ(Number("ROUND(2.999, 0)"), 2);
@@ -102,9 +92,7 @@ TEST_F(FunctionsTest, Numbers) {
   EXPECT_EQ(Number("MOD(7, 0.5)"), 7);
   EXPECT_EQ(Number("MOD(-9E18, -1)"), 0);
   EXPECT_EQ(Number("MAX(1, 2)"), 2);
-  EXPECT_EQ(Number("MIN(1, 2)"), 1);
   EXPECT_EQ(Number("MAX(-1, -2)"), -1);
-  EXPECT_EQ(Number("MIN(3, 3)"), 3);
   const Value later = Eval("MAX(CTOD('01/01/99'), CTOD('12/31/98'))");
   EXPECT_EQ(later.type, 'D');
   EXPECT_EQ(later.number, DtosToJulian("19990101"));
@@ -113,7 +101,6 @@ TEST_F(FunctionsTest, Numbers) {
 
 TEST_F(FunctionsTest, Str) {
   EXPECT_EQ(Text("STR(3.7)"), "         4");
-  EXPECT_EQ(Text("STR(2.5)"), "         3");
   EXPECT_EQ(Text("STR(-2.5)"), "        -3");
   EXPECT_EQ(Text("STR(-0.4)"), "         0");
   EXPECT_EQ(Text("STR(1234.5, 3)"), "***");
@@ -133,7 +120,6 @@ TEST_F(FunctionsTest, Str) {
 
 TEST_F(FunctionsTest, Val) {
   EXPECT_EQ(Number("VAL('  -12.5  ')"), -12.5);
-  EXPECT_EQ(Number("VAL('')"), 0);
   EXPECT_EQ(Number("VAL('   ')"), 0);
   EXPECT_EQ(Number("VAL('12AB')"), 12);
   EXPECT_EQ(Number("VAL('+7')"), 7);
@@ -141,14 +127,12 @@ TEST_F(FunctionsTest, Val) {
   EXPECT_EQ(Number("VAL('1.5e-1x')"), 0.15);
   EXPECT_EQ(Number("VAL('2E')"), 2);
   EXPECT_EQ(Number("VAL('.5')"), 0.5);
-  EXPECT_EQ(Number("VAL('ABC')"), 0);
   EXPECT_EQ(Number("VAL('12345678901234567890')"), 12345678901234567890.0);
 }
 
 TEST_F(FunctionsTest, Soundex) {
   EXPECT_EQ(Text("SOUNDEX('Robert')"), "R163");
   EXPECT_EQ(Text("SOUNDEX('Tymczak')"), "T522");
-  EXPECT_EQ(Text("SOUNDEX('Ashcraft')"), "A226");
   EXPECT_EQ(Text("SOUNDEX('1ABC')"), "1120");
   EXPECT_EQ(Text("SOUNDEX('')"), "0000");
   EXPECT_EQ(Text("SOUNDEX('a')"), "A000");
@@ -158,7 +142,6 @@ TEST_F(FunctionsTest, Soundex) {
 
 TEST_F(FunctionsTest, IifEvaluatesBothBranches) {
   EXPECT_EQ(Text("IIF(.T., 'yes', 'no')"), "yes");
-  EXPECT_EQ(Text("IIF(.F., 'yes', 'no')"), "no");
   EXPECT_EQ(Text("IIF(1 > 2, 'a', 'bbbb') + '|'"), "bbbb|");
   // The unused branch still runs (its division is reported).
   EXPECT_EQ(Text("IIF(.T., 'a', STR(1 / 0))"), "a");
@@ -192,8 +175,6 @@ TEST_F(FunctionsTest, DateParts) {
   EXPECT_EQ(Number("CTOD('')"), BlankDateValue);
   EXPECT_EQ(Number("CTOD('02/30/99')"), BlankDateValue);
   EXPECT_EQ(Number("YEAR(CTOD(''))"), 0);
-  EXPECT_EQ(Number("MONTH(CTOD(''))"), 0);
-  EXPECT_EQ(Number("DAY(CTOD(''))"), 0);
   EXPECT_EQ(Text("DTOS(CTOD(''))"), "        ");
   EXPECT_EQ(Text("DTOC(CTOD(''))"), "  /  /  ");
   EXPECT_EQ(Text("CDOW(CTOD(''))"), std::string(10, ' '));
@@ -240,10 +221,7 @@ TEST_F(FunctionsTest, DateTextsInEveryFormatAndLanguage) {
       EXPECT_EQ(Number("CTOD(DTOC(D))"), DtosToJulian("19990315")) << f.code << century;
       EXPECT_EQ(Text("CDOW(D)"), f.day_name) << f.code;
       EXPECT_EQ(Text("CMONTH(D)"), f.month_name) << f.code;
-      EXPECT_EQ(Number("DAY(D)"), 15) << f.code;
-      EXPECT_EQ(Number("MONTH(D)"), 3) << f.code;
       EXPECT_EQ(Number("YEAR(D)"), century ? 1999 : 99) << f.code;
-      EXPECT_EQ(Text("DTOS(D)"), "19990315") << f.code;
     }
   }
   SetDateFormat(0);
