@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "foundation/dates.h"
 #include "foundation/errors.h"
 #include "framework/recording_host.h"
+#include "support/scratch_dir.h"
 #include "table/record_updates.h"
 #include "table/work_areas.h"
 
@@ -88,21 +88,14 @@ class DatasetTest : public ::testing::Test {
     EpochYear = 1956;
     SetDateFormat(0);
     AnsiTables = false;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qd_ds_" + std::string(info->name()) + "_" +
-            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(dir_);
   }
   void TearDown() override {
     SetImmediateDispatch(false);
     SetRaiseExceptions(false);
     CloseEveryWorkArea();
     ErrorCode = 0;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return scratch_.Path(name); }
 
   // A table with the fields C(10), N(5,0), N(8,2), L and D.
   std::string SampleTable(const std::string& name = "people.dbf") {
@@ -130,7 +123,7 @@ class DatasetTest : public ::testing::Test {
   }
 
   fw::testing::ScopedHost host_;
-  std::filesystem::path dir_;
+  test_support::ScratchDir scratch_{"qd_ds"};
 };
 
 }  // namespace qd::dataset_test

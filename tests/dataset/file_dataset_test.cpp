@@ -24,6 +24,7 @@
 #include "foundation/errors.h"
 #include "framework/recording_host.h"
 #include "platform/platform.h"
+#include "support/scratch_dir.h"
 #include "table/locking.h"
 #include "table/record_updates.h"
 #include "table/work_areas.h"
@@ -36,10 +37,7 @@ using fw::testing::ScopedHost;
 
 // ------------------------------------------------------------ helpers ---
 
-std::vector<std::uint8_t> FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+using test_support::ReadBytes;
 
 // Waits (polling) until the file exists; false after about a minute.
 bool WaitForFile(const fs::path& path) {
@@ -91,13 +89,6 @@ class FileDatasetTest : public ::testing::Test {
     DateFormat = 0;
     CenturyOn = false;
     Select(1);
-    std::string temp;
-    ASSERT_EQ(platform::TempDirectory(temp), 0u);
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(temp) / (std::string("qdfds_") + info->name() + "_" +
-                             std::to_string(platform::TickCount()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
   }
   void TearDown() override {
     RaiseExceptions = false;
@@ -107,11 +98,9 @@ class FileDatasetTest : public ::testing::Test {
     OpenModeOverride = -1;
     qd::AutoFixRecCount = false;
     InitErrorUnit();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).generic_string(); }
+  std::string Path(const std::string& name) const { return scratch_.GenericPath(name); }
 
   // A names table PEOPLE.DBF and a dataset over it (not yet open).
   std::unique_ptr<TestDbf> PeopleDataset(const std::vector<std::string>& names) {
@@ -122,14 +111,15 @@ class FileDatasetTest : public ::testing::Test {
   }
 
   ScopedHost host_;
-  fs::path dir_;
+  test_support::ScratchDir scratch_{"qdfds"};
+  const fs::path& dir_ = scratch_.dir();
 };
 
 // ------------------------------------------------------ the open request ---
 
 TEST_F(FileDatasetTest, ReadOnlyUseOpensWithTheOverrideAndChangesNothing) {
   auto people = PeopleDataset({"ANN", "BOB"});
-  const auto before = FileBytes(Path("PEOPLE.DBF"));
+  const auto before = ReadBytes(Path("PEOPLE.DBF"));
 
   // Read-only and shared: read-only access, others may read and write.
   people->SetReadOnly(true);
@@ -155,7 +145,7 @@ TEST_F(FileDatasetTest, ReadOnlyUseOpensWithTheOverrideAndChangesNothing) {
   EXPECT_EQ(OpenModeOverride, -1);
   people->Delete();
   people->Close();
-  EXPECT_EQ(FileBytes(Path("PEOPLE.DBF")), before);
+  EXPECT_EQ(ReadBytes(Path("PEOPLE.DBF")), before);
 
   // Without ReadOnly the modes are the engine's own.
   people->SetReadOnly(false);
@@ -252,7 +242,7 @@ TEST_F(FileDatasetTest, RecordHooksSwitchTheOpenToHookedUse) {
   people->FieldByName("NAME")->SetAsString("Zed");
   people->Post();
   people->Close();
-  const auto stored = FileBytes(Path("PEOPLE.DBF"));
+  const auto stored = ReadBytes(Path("PEOPLE.DBF"));
   const std::string text(stored.begin(), stored.end());
   EXPECT_NE(text.find("zed       "), std::string::npos);
 
@@ -430,7 +420,7 @@ class LockedUpdateTest : public FileDatasetTest {
 
 TEST_F(LockedUpdateTest, RetryHandlerDecidesHowOftenTheLockIsTried) {
   auto people = OpenPeople();
-  const auto before = FileBytes(Path("PEOPLE.DBF"));
+  const auto before = ReadBytes(Path("PEOPLE.DBF"));
   LockHolder holder(dir_, Path("PEOPLE.DBF"), 'R', 1);
   ASSERT_TRUE(holder.Held());
 
@@ -449,7 +439,7 @@ TEST_F(LockedUpdateTest, RetryHandlerDecidesHowOftenTheLockIsTried) {
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(sender, people.get());
   EXPECT_EQ(Name(*people), "ANN");
-  EXPECT_EQ(FileBytes(Path("PEOPLE.DBF")), before);
+  EXPECT_EQ(ReadBytes(Path("PEOPLE.DBF")), before);
   EXPECT_TRUE(host_.host.boxes.empty());  // a handler replaces the warning
 
   // The other program lets go while the handler waits: the retry succeeds.
@@ -470,7 +460,7 @@ TEST_F(LockedUpdateTest, RetryHandlerDecidesHowOftenTheLockIsTried) {
 
 TEST_F(LockedUpdateTest, RefusedLockWithoutHandlerWarnsAndShowsWhatIsStored) {
   auto people = OpenPeople();
-  const auto before = FileBytes(Path("PEOPLE.DBF"));
+  const auto before = ReadBytes(Path("PEOPLE.DBF"));
   {
     LockHolder holder(dir_, Path("PEOPLE.DBF"), 'R', 1);
     ASSERT_TRUE(holder.Held());
@@ -499,7 +489,7 @@ TEST_F(LockedUpdateTest, RefusedLockWithoutHandlerWarnsAndShowsWhatIsStored) {
     EXPECT_EQ(people->RecordCount(), 3);
     EXPECT_EQ(Name(*people), "CAY");
   }
-  EXPECT_EQ(FileBytes(Path("PEOPLE.DBF")), before);
+  EXPECT_EQ(ReadBytes(Path("PEOPLE.DBF")), before);
   ASSERT_EQ(host_.host.boxes.size(), 4u);
   EXPECT_EQ(host_.host.boxes[0].text, "Lock failed [Post]");
   EXPECT_EQ(host_.host.boxes[1].text, "Lock failed [Post]");
