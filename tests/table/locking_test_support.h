@@ -18,35 +18,15 @@
 #include "foundation/dates.h"
 #include "foundation/errors.h"
 #include "platform/platform.h"
-#include "support/scratch_dir.h"
+#include "table/table_test_support.h"
 #include "table/record_updates.h"
 #include "table/work_areas.h"
 
 namespace qd::lock_testing {
 
-// Scratch directory per test; errors are recorded, not dispatched; every
-// work area is closed afterwards.
-class TableTest : public ::testing::Test {
+// The table fixture with '/' in its paths and helpers for named tables.
+class TableTest : public table_test::TableTest {
  protected:
-  void SetUp() override {
-    InitErrorUnit();
-    ImmediateDispatch = false;
-    AnsiTables = true;
-    DateFormat = 0;
-    CenturyOn = false;
-    Select(1);
-  }
-  void TearDown() override {
-    ImmediateDispatch = false;
-    RaiseExceptions = false;
-    CloseEveryWorkArea();
-    IndexHooks = IndexHookTable{};
-    MemoHooks = MemoHookTable{};
-    AnsiTables = false;
-    OpenModeOverride = -1;
-    InitErrorUnit();
-  }
-
   std::string Path(const std::string& name) const { return scratch_.GenericPath(name); }
   std::vector<std::uint8_t> FileBytes(const std::string& name) const {
     return test_support::ReadBytes(scratch_.dir() / name);
@@ -86,7 +66,6 @@ class TableTest : public ::testing::Test {
     Close();
   }
 
-  test_support::ScratchDir scratch_{"qdlock"};
 };
 
 // Path of the child program that plays the other programs sharing a table.

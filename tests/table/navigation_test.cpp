@@ -178,13 +178,7 @@ struct FakeOrder {
   }
 };
 
-class OrderedNavigationTest : public NavigationTest {
- protected:
-  void TearDown() override {
-    IndexHooks = IndexHookTable{};
-    NavigationTest::TearDown();
-  }
-};
+using OrderedNavigationTest = NavigationTest;
 
 TEST_F(OrderedNavigationTest, MovesFollowTheOrder) {
   OpenRecords({" one", "*two", " thr", " fou"});

@@ -96,9 +96,13 @@ class TableTest : public ::testing::Test {
   }
   void TearDown() override {
     SetImmediateDispatch(false);
+    RaiseExceptions = false;
     CloseEveryWorkArea();
-    ErrorCode = 0;
+    IndexHooks = IndexHookTable{};
+    MemoHooks = MemoHookTable{};
     AnsiTables = false;
+    OpenModeOverride = -1;
+    InitErrorUnit();
   }
   std::string Path(const std::string& name) const { return scratch_.Path(name); }
 

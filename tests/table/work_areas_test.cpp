@@ -238,7 +238,6 @@ TEST_F(WorkAreaTest, MemoHooksOpenAndCloseWithTheTable) {
   EXPECT_NE(ErrorText.find("Problem opening memo file [USE("), std::string::npos);
   EXPECT_NE(CurrentWorkArea(), nullptr);  // the table stays open
   FakeMemoUnit::open_result = 0;
-  MemoHooks = MemoHookTable{};
 }
 
 }  // namespace
