@@ -50,10 +50,12 @@ class TableTest : public table_test::TableTest {
   }
 
   // Creates `name` with fields NAME C(10) and AMOUNT N(5,0) holding one
-  // record per text (AMOUNT = its position), then closes it. Leaves the
-  // current work area empty.
+  // record per text (AMOUNT = its position), written in a free work area
+  // and closed again; the current work area stays as it was.
   void CreateNamesTable(const std::string& name, const std::vector<std::string>& names) {
     ASSERT_TRUE(CreateDBF(Path(name), {{"NAME", 'C', 10, 0}, {"AMOUNT", 'N', 5, 0}}));
+    const int area = Selected();
+    Select(0);
     Open(name, true);
     for (std::size_t i = 0; i < names.size(); ++i) {
       ClearRecord();
@@ -64,9 +66,11 @@ class TableTest : public table_test::TableTest {
       ASSERT_EQ(ErrorCode, 0) << ErrorText;
     }
     Close();
+    Select(area);
   }
-
 };
+
+#ifdef QD_LOCK_CHILD
 
 // Path of the child program that plays the other programs sharing a table.
 inline std::string ChildProgram() { return QD_LOCK_CHILD; }
@@ -86,5 +90,6 @@ inline std::string RunChild(const std::string& result_file, const std::string& a
   std::ifstream in(result_file);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
+#endif
 
 }  // namespace qd::lock_testing
