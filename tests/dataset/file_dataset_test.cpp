@@ -24,7 +24,7 @@
 #include "foundation/errors.h"
 #include "framework/recording_host.h"
 #include "platform/platform.h"
-#include "support/scratch_dir.h"
+#include "table/locking_test_support.h"
 #include "table/locking.h"
 #include "table/record_updates.h"
 #include "table/work_areas.h"
@@ -50,28 +50,6 @@ bool WaitForFile(const fs::path& path) {
 
 void Touch(const fs::path& path) { std::ofstream(path) << "x"; }
 
-// Writes the table NAME C(10), AMOUNT N(5,0) with one record per name
-// (AMOUNT = its position), using the engine directly. Leaves no work area
-// in use.
-void WriteNamesTable(const std::string& path, const std::vector<std::string>& names) {
-  ASSERT_TRUE(CreateDBF(path, {{"NAME", 'C', 10, 0}, {"AMOUNT", 'N', 5, 0}}));
-  Select(0);
-  const int area = Selected();
-  Use(path + " EXCLUSIVE", nullptr, 0);
-  ASSERT_EQ(ErrorCode, 0) << ErrorText;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    ClearRecord();
-    std::uint8_t* slot = FieldAddress(1);
-    slot[0] = static_cast<std::uint8_t>(names[i].size());
-    std::memcpy(slot + 1, names[i].data(), names[i].size());
-    const auto amount = static_cast<std::int32_t>(i + 1);
-    std::memcpy(FieldAddress(2), &amount, 4);
-    Append();
-  }
-  Select(area);
-  Close();
-}
-
 // The test dataset exposes the work area it opened.
 class TestDbf : public TQdDbf {
  public:
@@ -81,37 +59,28 @@ class TestDbf : public TQdDbf {
   using TQdDbf::s_ReplaceWithLock;
 };
 
-class FileDatasetTest : public ::testing::Test {
+// The table fixture, with engine failures raised instead of halting.
+class FileDatasetTest : public lock_testing::TableTest {
  protected:
   void SetUp() override {
-    InitErrorUnit();
-    RaiseExceptions = true;  // engine failures raise instead of halting
-    DateFormat = 0;
-    CenturyOn = false;
-    Select(1);
+    TableTest::SetUp();
+    ImmediateDispatch = true;
+    RaiseExceptions = true;
   }
   void TearDown() override {
-    RaiseExceptions = false;
-    ImmediateDispatch = false;
-    CloseEveryWorkArea();
-    IndexHooks = IndexHookTable{};
-    OpenModeOverride = -1;
+    TableTest::TearDown();
     qd::AutoFixRecCount = false;
-    InitErrorUnit();
   }
-
-  std::string Path(const std::string& name) const { return scratch_.GenericPath(name); }
 
   // A names table PEOPLE.DBF and a dataset over it (not yet open).
   std::unique_ptr<TestDbf> PeopleDataset(const std::vector<std::string>& names) {
-    WriteNamesTable(Path("PEOPLE.DBF"), names);
+    CreateNamesTable("PEOPLE.DBF", names);
     auto dataset = std::make_unique<TestDbf>();
     dataset->SetDbfFileName(Path("PEOPLE.DBF"));
     return dataset;
   }
 
   ScopedHost host_;
-  test_support::ScratchDir scratch_{"qdfds"};
   const fs::path& dir_ = scratch_.dir();
 };
 
@@ -166,7 +135,7 @@ TEST_F(FileDatasetTest, RequestCarriesTheComponentNameAsAlias) {
   EXPECT_FALSE(people->Area().exclusive);
 
   // Another table under the same component name is refused its alias.
-  WriteNamesTable(Path("OTHER.DBF"), {"ZED"});
+  CreateNamesTable("OTHER.DBF", {"ZED"});
   TestDbf other;
   other.SetName("Staff");
   other.SetDbfFileName(Path("OTHER.DBF"));
