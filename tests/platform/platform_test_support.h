@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/scratch_dir.h"
 
 namespace qd::platform::testing {
 
@@ -19,30 +20,16 @@ namespace qd::platform::testing {
 // afterwards.
 class ScratchDirTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string temp;
-    ASSERT_EQ(TempDirectory(temp), 0u);
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::path(temp) /
-           (std::string("qdplat_") + info->test_suite_name() + "_" + info->name() + "_" +
-            std::to_string(TickCount()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   // Path of a name inside the scratch directory, with '/' separators.
-  std::string Path(const std::string& name) const { return dir_.generic_string() + "/" + name; }
+  std::string Path(const std::string& name) const { return scratch_.GenericPath(name); }
 
   void WriteText(const std::string& name, const std::string& text) const {
     std::ofstream out(dir_ / name, std::ios::binary);
     out << text;
   }
 
-  std::filesystem::path dir_;
+  test_support::ScratchDir scratch_{"qdplat"};
+  const std::filesystem::path& dir_ = scratch_.dir();
 };
 
 // Result of one run of the child program: its open code and lock code.
