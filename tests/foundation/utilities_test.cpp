@@ -11,6 +11,7 @@
 #include "foundation/number_settings.h"
 #include "foundation/utilities.h"
 #include "platform/platform.h"
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -136,20 +137,14 @@ class FileHelpers : public ::testing::Test {
   void SetUp() override {
     qd::InitErrorUnit();
     qd::SetImmediateDispatch(false);
-    dir_ = fs::path(QD_TEST_BINARY_DIR) / "utilities_files" /
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
   }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    qd::InitErrorUnit();
-  }
+  void TearDown() override { qd::InitErrorUnit(); }
   std::string Make(const std::string& name) {
     std::ofstream((dir_ / name).string()) << "data";
     return (dir_ / name).string();
   }
-  fs::path dir_;
+  qd::test_support::ScratchDir scratch_{"qd_util"};
+  const fs::path& dir_ = scratch_.dir();
 };
 
 TEST_F(FileHelpers, EraseFilesCarriesOnAndReportsOneSummary) {
