@@ -7,11 +7,13 @@
 
 #include "framework/dataset.h"
 #include "memory_dataset.h"
+#include "support/messages.h"
 
 namespace qd::fw {
 namespace {
 
 using testing::MemoryDataSet;
+using test_support::MessageOf;
 
 std::unique_ptr<MemoryDataSet> People(int rows = 5) {
   auto ds = std::make_unique<MemoryDataSet>(std::vector<MemoryDataSet::Column>{
@@ -83,22 +85,13 @@ TEST(DataSetLifecycle, OpenBuildsFieldsAndCloseDestroysDefaultOnes) {
   EXPECT_TRUE(ds->Bof());
   EXPECT_FALSE(ds->Eof());
   EXPECT_EQ(ds->FieldByName("NAME")->AsString(), "P1");
-  try {
-    ds->FieldByName("NOPE");
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Field 'NOPE' not found");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { ds->FieldByName("NOPE"); }), "Field 'NOPE' not found");
   ds->Close();
   EXPECT_EQ(log.Take(), "BeforeClose AfterClose ");
   EXPECT_EQ(ds->FieldCount(), 0);
   EXPECT_FALSE(ds->Active());
-  try {
-    ds->RecordCount();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Cannot perform this operation on a closed dataset");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { ds->RecordCount(); }),
+            "Cannot perform this operation on a closed dataset");
 }
 
 TEST(DataSetLifecycle, PersistentFieldsAreBoundAndKept) {
@@ -122,12 +115,8 @@ TEST(DataSetLifecycle, PersistentFieldsAreBoundAndKept) {
   wrong->SetFieldName("NAME");
   name->SetDataSet(nullptr);
   wrong->SetDataSet(ds.get());
-  try {
-    ds->Open();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Type mismatch for field 'NAME', expecting: Float actual: String");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { ds->Open(); }),
+            "Type mismatch for field 'NAME', expecting: Float actual: String");
   EXPECT_FALSE(ds->Active());
   EXPECT_EQ(ds->calls.back(), "InternalClose");  // a failed open closes the cursor again
   delete name;
@@ -221,12 +210,7 @@ TEST(DataSetEditing, EditPostCancelAndEvents) {
   ds->Open();
   EventLog log(*ds);
   TField* name = ds->FieldByName("NAME");
-  try {
-    name->SetAsString("X");
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Dataset not in edit or insert mode");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { name->SetAsString("X"); }), "Dataset not in edit or insert mode");
   EXPECT_THROW(ds->Post(), EDatabaseError);
 
   ds->Next();
@@ -261,12 +245,7 @@ TEST(DataSetEditing, EditPostCancelAndEvents) {
   EXPECT_EQ(ds->FieldByName("NAME")->AsString(), "Changed na");
 
   ds->read_only = true;
-  try {
-    ds->Edit();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Cannot modify a read-only dataset");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { ds->Edit(); }), "Cannot modify a read-only dataset");
 }
 
 TEST(DataSetEditing, InsertAppendAndDelete) {
@@ -311,12 +290,8 @@ TEST(DataSetEditing, InsertAppendAndDelete) {
 
   auto empty = People(0);
   empty->Open();
-  try {
-    empty->Delete();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Cannot perform this operation on an empty dataset");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { empty->Delete(); }),
+            "Cannot perform this operation on an empty dataset");
   empty->Edit();  // editing an empty dataset inserts
   EXPECT_EQ(empty->State(), dsInsert);
   empty->FieldByName("NAME")->SetAsString("FIRST");
@@ -371,12 +346,7 @@ TEST(DataSetBookmarks, ReturnCompareAndRefuseWrongSizes) {
   ds->GotoBookmark(third);
   EXPECT_EQ(ds->FieldByName("NAME")->AsString(), "P3");
   EXPECT_EQ(log.Take(), "BeforeScroll AfterScroll ");
-  try {
-    ds->GotoBookmark(TBookmark{1, 2});
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Invalid bookmark");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { ds->GotoBookmark(TBookmark{1, 2}); }), "Invalid bookmark");
   ds->GotoBookmark(TBookmark{});  // no bookmark: nothing happens
   EXPECT_EQ(ds->FieldByName("NAME")->AsString(), "P3");
   ds->Delete();

@@ -8,11 +8,13 @@
 #include "framework/dataset.h"
 #include "memory_dataset.h"
 #include "recording_host.h"
+#include "support/messages.h"
 
 namespace qd::fw {
 namespace {
 
 using testing::MemoryDataSet;
+using test_support::MessageOf;
 
 class FieldsTest : public ::testing::Test {
  protected:
@@ -59,12 +61,8 @@ TEST_F(FieldsTest, NumbersTextAndRanges) {
   auto* range = static_cast<TIntegerField*>(F("I"));
   range->MinValue = 1;
   range->MaxValue = 9;
-  try {
-    range->SetAsInteger(10);
-    FAIL();
-  } catch (const ERangeError& e) {
-    EXPECT_STREQ(e.what(), "10 is not a valid value for field 'I'. The allowed range is 1 to 9");
-  }
+  EXPECT_EQ(MessageOf<ERangeError>([&] { range->SetAsInteger(10); }),
+            "10 is not a valid value for field 'I'. The allowed range is 1 to 9");
   EXPECT_THROW(F("I")->SetAsBoolean(true), EDatabaseError);  // no such conversion
 
   const std::int64_t wide = 123456789012345678;  // beyond 32 bits, exact in 64
@@ -149,24 +147,14 @@ TEST_F(FieldsTest, ValidationSeesTheNewValueAndCanRefuseIt) {
   F("S")->SetRequired(true);
   F("S")->Clear();
   ds.FieldByName("I")->SetAsInteger(1);
-  try {
-    ds.Post();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Field 'Surname' must have a value");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { ds.Post(); }), "Field 'Surname' must have a value");
 }
 
 TEST(FieldSizes, OnlyTypesWithASizeAcceptOne) {
   MemoryDataSet ds({{"A", ftInteger, 0}});
   auto* f = new TFloatField(&ds);
   EXPECT_NO_THROW(f->SetSize(0));
-  try {
-    f->SetSize(21);
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Invalid field size");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { f->SetSize(21); }), "Invalid field size");
   auto* s = new TStringField(&ds);
   EXPECT_EQ(s->Size(), 20);
   EXPECT_NO_THROW(s->SetSize(254));

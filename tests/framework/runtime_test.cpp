@@ -7,11 +7,13 @@
 #include "framework/sysutils.h"
 #include "framework/variant.h"
 #include "recording_host.h"
+#include "support/messages.h"
 
 namespace qd::fw {
 namespace {
 
 using testing::ScopedHost;
+using test_support::MessageOf;
 
 void UseRegional(ScopedHost& scope, const std::string& pattern, char date_sep, char decimal = '.') {
   auto& regional = scope.host.Regional();
@@ -69,12 +71,7 @@ TEST(DateTimeText, FollowsTheShortDatePatternAndSeparator) {
   DecodeDate(StrToDate("01/01/" + std::to_string((this_year + 60) % 100)), y, m, d);
   EXPECT_EQ(y, this_year + 60 - 100);
 
-  try {
-    StrToDate("02/30/2001");
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "'02/30/2001' is not a valid date");
-  }
+  EXPECT_EQ(MessageOf<EConvertError>([&] { StrToDate("02/30/2001"); }), "'02/30/2001' is not a valid date");
   TDateTime out = 0;
   EXPECT_FALSE(TryStrToDate("1/2/3/4", out));
   EXPECT_FALSE(TryStrToDate("12/31/1999x", out));
@@ -94,12 +91,7 @@ TEST(NumberText, DecimalSeparatorAndErrors) {
   EXPECT_EQ(StrToInt64(" -42 "), -42);
   EXPECT_EQ(StrToInt("+7"), 7);
   EXPECT_THROW(StrToInt("3000000000"), EConvertError);
-  try {
-    StrToInt("4a");
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "'4a' is not a valid integer value");
-  }
+  EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt("4a"); }), "'4a' is not a valid integer value");
 }
 
 TEST(Variants, ConversionsArraysAndEquality) {
