@@ -11,6 +11,7 @@
 #include "framework/forms.h"
 #include "framework/recording_host.h"
 #include "platform/platform.h"
+#include "support/messages.h"
 
 namespace qd {
 namespace {
@@ -250,14 +251,7 @@ class PrimDatasetTest : public ::testing::Test {
   std::string events;
 };
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
+using test_support::MessageOf;
 
 TEST_F(PrimDatasetTest, RecordLayoutArithmetic) {
   ds.Open();

@@ -8,12 +8,14 @@
 #include "dataset/field_classes.h"
 #include "foundation/number_settings.h"
 #include "table/table_test_support.h"
+#include "support/messages.h"
 
 namespace qd::dataset_test {
 namespace {
 
 using fw::EncodeDate;
 using fw::Variant;
+using test_support::MessageOf;
 
 void AddPeople(TestDbf& ds) {
   ds.AppendRecord({"Ann", 1, 1.5, true, Variant::FromDateTime(EncodeDate(1999, 12, 31))});
@@ -414,12 +416,7 @@ TEST_F(DatasetTest, FileNamesOpeningAndReadOnly) {
   ds.SetDbfFileName("movie.");
   EXPECT_EQ(ds.DbfFileName(), "movie.");
   ds.SetDbfFileName("");
-  try {
-    ds.Open();
-    ADD_FAILURE();
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "Missing DbfFilename property");
-  }
+  EXPECT_EQ(MessageOf<Exception>([&] { ds.Open(); }), "Missing DbfFilename property");
   ds.SetDbfFileName(Path("missing"));
   Select(7);
   try {
