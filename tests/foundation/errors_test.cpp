@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "foundation/errors.h"
+#include "framework/recording_host.h"
 #include "platform/platform.h"
+#include "support/messages.h"
 
 namespace {
 
@@ -16,19 +18,12 @@ struct HaltRequested {
 };
 
 // Records message boxes; Halt throws instead of ending the test process.
-class RecordingHost : public qd::platform::Host {
+class RecordingHost : public qd::fw::testing::RecordingHost {
  public:
-  struct Box {
-    std::string text, caption;
-    int style;
-  };
-  std::vector<Box> boxes;
-  int ShowMessageBox(const std::string& text, const std::string& caption, int style) override {
-    boxes.push_back({text, caption, style});
-    return qd::platform::kIdOk;
-  }
   [[noreturn]] void Halt(int exit_code) override { throw HaltRequested{exit_code}; }
 };
+
+using qd::test_support::MessageOf;
 
 class ErrorModel : public ::testing::Test {
  protected:
@@ -73,12 +68,8 @@ TEST_F(ErrorModel, DeferredDispatchKeepsCodeAndDeliversTextOnce) {
 
 TEST_F(ErrorModel, ExceptionDeliveryKeepsCodeAndTakesText) {
   EXPECT_FALSE(qd::SetRaiseExceptions(true));
-  try {
-    qd::SetError(1200, "Record not locked [RecallRec]");
-    FAIL() << "no exception";
-  } catch (const qd::EQuindleError& e) {
-    EXPECT_STREQ(e.what(), "Error # 1200 (Record not locked)\r\nRecord not locked [RecallRec]");
-  }
+  EXPECT_EQ(MessageOf<qd::EQuindleError>([] { qd::SetError(1200, "Record not locked [RecallRec]"); }),
+            "Error # 1200 (Record not locked)\r\nRecord not locked [RecallRec]");
   EXPECT_EQ(qd::ErrorCode, 1200);
   EXPECT_EQ(qd::ErrorText, "");
   EXPECT_EQ(qd::PendingErrorCode, 0);
@@ -117,12 +108,8 @@ TEST_F(ErrorModel, StopBoxThenHaltWithCodeAndNoSecondReport) {
 
 TEST_F(ErrorModel, RaiseErrorEndsTheOperationEvenWhenDeferred) {
   qd::SetImmediateDispatch(false);
-  try {
-    qd::RaiseError(222, "bad node [MakeIndex]");
-    FAIL() << "no exception";
-  } catch (const qd::EQuindleError& e) {
-    EXPECT_STREQ(e.what(), "Error # 222 (Corrupted index file)\r\nbad node [MakeIndex]");
-  }
+  EXPECT_EQ(MessageOf<qd::EQuindleError>([] { qd::RaiseError(222, "bad node [MakeIndex]"); }),
+            "Error # 222 (Corrupted index file)\r\nbad node [MakeIndex]");
   EXPECT_EQ(qd::ErrorCode, 222);
   EXPECT_EQ(qd::PendingErrorMessage(), "");
 
