@@ -56,6 +56,11 @@ class SearchTest : public lock_testing::TableTest {
     Go(r);
     DeleteRec();
   }
+  // LocateValue, giving the record found or 0.
+  std::int32_t Located(const std::string& request, const SearchValue& value, bool nocase,
+                       std::int32_t start, bool exact) {
+    return LocateValue(request, value, nocase, start, exact) ? RecNo() : 0;
+  }
   // Runs a search of `text` in the field of `request` from `start` and returns
   // the record found, 0 when nothing was.
   std::int32_t Find(const std::string& request, const std::string& text, std::int32_t start = 1) {
@@ -134,41 +139,29 @@ TEST_F(SearchTest, ContinueFindsDeletedRecordsButLocateValueSkipsHiddenOnes) {
   EXPECT_EQ(RecNo(), 4);
 
   SetIgnoreDel(true);
-  EXPECT_TRUE(LocateValue("CITY", SearchValue::OfText("YORK"), false, 1, false));
-  EXPECT_EQ(RecNo(), 4);
-  EXPECT_TRUE(LocateValue("NAME", SearchValue::OfText("SMITH"), true, 1, false));
-  EXPECT_EQ(RecNo(), 3);
+  EXPECT_EQ(Located("CITY", SearchValue::OfText("YORK"), false, 1, false), 4);
+  EXPECT_EQ(Located("NAME", SearchValue::OfText("SMITH"), true, 1, false), 3);
   EXPECT_FALSE(LocateValue("NAME", SearchValue::OfText("SMITH"), false, 1, false));
 }
 
 TEST_F(SearchTest, TypedValuesTakeTheStoredFormOfTheirField) {
   // N(5,0): three blanks and 12; N(6,2): two blanks and 12.00.
-  EXPECT_TRUE(LocateValue("QTY", SearchValue::OfNumber(12), false, 1, false));
-  EXPECT_EQ(RecNo(), 2);
-  EXPECT_TRUE(LocateValue("PRICE", SearchValue::OfNumber(12), false, 1, false));
-  EXPECT_EQ(RecNo(), 2);
+  EXPECT_EQ(Located("QTY", SearchValue::OfNumber(12), false, 1, false), 2);
+  EXPECT_EQ(Located("PRICE", SearchValue::OfNumber(12), false, 1, false), 2);
   EXPECT_EQ(Peek(4, 2), " 12.00");
-  EXPECT_TRUE(LocateValue("PRICE", SearchValue::OfText(" 0.12 "), false, 1, false));
-  EXPECT_EQ(RecNo(), 3);
+  EXPECT_EQ(Located("PRICE", SearchValue::OfText(" 0.12 "), false, 1, false), 3);
   EXPECT_FALSE(LocateValue("QTY", SearchValue::OfText("twelve"), false, 1, false));
 
-  EXPECT_TRUE(LocateValue("BORN", SearchValue::OfDate(JulianDate(2000, 2, 29)), false, 1, false));
-  EXPECT_EQ(RecNo(), 3);
-  EXPECT_TRUE(LocateValue("BORN", SearchValue::OfText("01/01/01"), false, 1, true));
-  EXPECT_EQ(RecNo(), 6);
-  EXPECT_TRUE(LocateValue("BORN", SearchValue::OfDate(BlankDateValue), false, 1, true));
-  EXPECT_EQ(RecNo(), 4);
+  EXPECT_EQ(Located("BORN", SearchValue::OfDate(JulianDate(2000, 2, 29)), false, 1, false), 3);
+  EXPECT_EQ(Located("BORN", SearchValue::OfText("01/01/01"), false, 1, true), 6);
+  EXPECT_EQ(Located("BORN", SearchValue::OfDate(BlankDateValue), false, 1, true), 4);
 
-  EXPECT_TRUE(LocateValue("OK", SearchValue::OfBoolean(true), false, 1, false));
-  EXPECT_EQ(RecNo(), 2);
-  EXPECT_TRUE(LocateValue("OK", SearchValue::OfBoolean(false), false, 2, false));
-  EXPECT_EQ(RecNo(), 3);
+  EXPECT_EQ(Located("OK", SearchValue::OfBoolean(true), false, 1, false), 2);
+  EXPECT_EQ(Located("OK", SearchValue::OfBoolean(false), false, 2, false), 3);
 
   // EXACT pads text to the field, so a shorter name matches the whole field.
-  EXPECT_TRUE(LocateValue("NAME", SearchValue::OfText("SMITH"), false, 3, true));
-  EXPECT_EQ(RecNo(), 5);
-  EXPECT_TRUE(LocateValue("NAME", SearchValue::OfText("smith"), true, 1, false));
-  EXPECT_EQ(RecNo(), 2);
+  EXPECT_EQ(Located("NAME", SearchValue::OfText("SMITH"), false, 3, true), 5);
+  EXPECT_EQ(Located("NAME", SearchValue::OfText("smith"), true, 1, false), 2);
   // Only the first word of the field request counts.
   EXPECT_FALSE(LocateValue(" CITY CONTAINED", SearchValue::OfText("ORK"), false, 1, false));
 }
@@ -229,10 +222,8 @@ TEST_F(SearchTest, OemTablesAreComparedInTheWindowsCharacterSet) {
   SetText(1, "Ren\xE9");  // ANSI e acute, stored as OEM 0x82
   Append();
   ASSERT_EQ(Peek(1, 2).substr(0, 4), "Ren\x82");
-  EXPECT_TRUE(LocateValue("NAME", SearchValue::OfText("Ren\xE9"), false, 1, false));
-  EXPECT_EQ(RecNo(), 2);
-  EXPECT_TRUE(LocateValue("NAME", SearchValue::OfText("REN\xC9"), true, 1, false));
-  EXPECT_EQ(RecNo(), 2);
+  EXPECT_EQ(Located("NAME", SearchValue::OfText("Ren\xE9"), false, 1, false), 2);
+  EXPECT_EQ(Located("NAME", SearchValue::OfText("REN\xC9"), true, 1, false), 2);
   EXPECT_FALSE(LocateValue("NAME", SearchValue::OfText("REN\xC9"), false, 1, false));
 }
 
@@ -264,10 +255,8 @@ TEST_F(SearchTest, MemoFieldsAreSearchedLineByLine) {
 
   MemoHooks.ReadMemoText = ReadMemo;
   ErrorCode = 0;
-  EXPECT_TRUE(LocateValue("NOTE", SearchValue::OfText("beta"), false, 1, false));
-  EXPECT_EQ(RecNo(), 3);
-  EXPECT_TRUE(LocateValue("NOTE", SearchValue::OfText("second line"), true, 1, false));
-  EXPECT_EQ(RecNo(), 2);
+  EXPECT_EQ(Located("NOTE", SearchValue::OfText("beta"), false, 1, false), 3);
+  EXPECT_EQ(Located("NOTE", SearchValue::OfText("second line"), true, 1, false), 2);
   EXPECT_FALSE(LocateValue("NOTE", SearchValue::OfText("second line"), false, 1, false));
   EXPECT_FALSE(LocateValue("NOTE", SearchValue::OfText("linesecond"), true, 1, false));
   EXPECT_FALSE(LocateValue("NOTE", SearchValue::OfText("alphabeta"), false, 1, false));
@@ -286,10 +275,7 @@ TEST_F(SearchTest, LongScansCrossReadBlocksAndSeeOtherProgramsRecords) {
   Close();
   Open("MANY.DBF");
   for (int wanted : {1, 41, 42, 123, 124, 2999, 6000}) {
-    EXPECT_TRUE(LocateValue("KEY", SearchValue::OfText("K" + std::to_string(wanted)), false, 1,
-                            true))
-        << wanted;
-    EXPECT_EQ(RecNo(), wanted);
+    EXPECT_EQ(Located("KEY", SearchValue::OfText("K" + std::to_string(wanted)), false, 1, true), wanted);
   }
   // A record another program appends is found without reopening.
   Select(2);
@@ -300,8 +286,7 @@ TEST_F(SearchTest, LongScansCrossReadBlocksAndSeeOtherProgramsRecords) {
   Append();
   Unlock();
   Select(1);
-  EXPECT_TRUE(LocateValue("KEY", SearchValue::OfText("LATE"), false, 1, false));
-  EXPECT_EQ(RecNo(), 6001);
+  EXPECT_EQ(Located("KEY", SearchValue::OfText("LATE"), false, 1, false), 6001);
 }
 
 }  // namespace
