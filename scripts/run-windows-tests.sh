@@ -92,12 +92,12 @@ wine64_env() {
 
 start_wine64() {
   wine64_env
-  mkdir -p "$win64"
+  mkdir -p "$WINEPREFIX"
   "$WINESERVER" -p  # keep one server for every run: a cold start costs seconds
   # Start the prefix's background processes (services, devices, desktop)
   # now, with no terminal or pipe attached: started by a test instead, they
   # would inherit its output pipe and ctest would wait for them to end.
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  if [ ! -d "$WINEPREFIX/drive_c" ]; then
     /usr/lib/wine/wine64 wineboot --init < /dev/null > /dev/null 2>&1
   else
     /usr/lib/wine/wine64 wineboot < /dev/null > /dev/null 2>&1
