@@ -13,7 +13,7 @@
 #include "dataset/table_dataset.h"
 #include "foundation/dates.h"
 #include "foundation/errors.h"
-#include "framework/recording_host.h"
+#include "support/recording_host.h"
 #include "support/scratch_dir.h"
 #include "table/record_updates.h"
 #include "table/work_areas.h"

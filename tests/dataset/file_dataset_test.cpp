@@ -22,7 +22,7 @@
 #include "dataset/file_dataset.h"
 #include "foundation/dates.h"
 #include "foundation/errors.h"
-#include "framework/recording_host.h"
+#include "support/recording_host.h"
 #include "platform/platform.h"
 #include "table/locking_test_support.h"
 #include "table/locking.h"

@@ -9,7 +9,7 @@
 
 #include "dataset/prim_dataset.h"
 #include "framework/forms.h"
-#include "framework/recording_host.h"
+#include "support/recording_host.h"
 #include "platform/platform.h"
 #include "support/messages.h"
 

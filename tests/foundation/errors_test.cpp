@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "foundation/errors.h"
-#include "framework/recording_host.h"
+#include "support/recording_host.h"
 #include "platform/platform.h"
 #include "support/messages.h"
 

@@ -7,7 +7,7 @@
 
 #include "framework/dataset.h"
 #include "memory_dataset.h"
-#include "recording_host.h"
+#include "support/recording_host.h"
 #include "support/messages.h"
 
 namespace qd::fw {

@@ -3,7 +3,7 @@
 
 #include "framework/forms.h"
 #include "framework/sysutils.h"
-#include "recording_host.h"
+#include "support/recording_host.h"
 
 namespace qd::fw {
 namespace {

@@ -6,7 +6,7 @@
 #include "framework/component.h"
 #include "framework/sysutils.h"
 #include "framework/variant.h"
-#include "recording_host.h"
+#include "support/recording_host.h"
 #include "support/messages.h"
 
 namespace qd::fw {
