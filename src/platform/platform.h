@@ -11,8 +11,9 @@
 // 158 unlock of a range not held, ...), so that the engine's one message table
 // serves every platform.
 #pragma once
-// Names avoid the Windows API macros (CreateFile, MessageBox, ...), so this
-// header may be included after <windows.h>.
+// Names avoid most Windows API macros (CreateFile, MessageBox, ...); the
+// Windows layer undefines the few that remain (AnsiToOem, AnsiUpper, ...)
+// before including this header.
 
 #include <cstddef>
 #include <cstdint>

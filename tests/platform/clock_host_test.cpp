@@ -94,8 +94,11 @@ TEST(HostTest, InstalledHostReceivesBoxesUntilRemoved) {
   EXPECT_EQ(recording.last, "Program halted.|text|16");
   SetHost(nullptr);
   EXPECT_EQ(&CurrentHost(), &original);
-  // The console host answers at once.
+#ifndef _WIN32
+  // The console host answers at once (the Windows host would open a real box
+  // and wait for a click).
   EXPECT_EQ(CurrentHost().ShowMessageBox("console text", "Caption", kMbOk), kIdOk);
+#endif
 }
 
 }  // namespace
