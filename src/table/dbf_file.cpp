@@ -549,9 +549,9 @@ bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t
 }
 
 bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
-               const std::vector<FieldDefinition>& specs) {
+               const std::vector<FieldDefinition>& definitions) {
   static const char* kInvalid = "Invalid dBASE field definition [CreateDBF]";
-  if (field_count < 1 || field_count > 255 || static_cast<std::size_t>(field_count) > specs.size()) {
+  if (field_count < 1 || field_count > 255 || static_cast<std::size_t>(field_count) > definitions.size()) {
     SetError(211, kInvalid);
     return false;
   }
@@ -560,10 +560,10 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   std::vector<std::uint8_t> header(header_length, 0);
   std::uint32_t record_length = 1;
   for (int i = 0; i < field_count; ++i) {
-    const FieldDefinition& spec = specs[static_cast<std::size_t>(i)];
-    const char type = UpperAscii(spec.type);
-    std::string field_name = Upper(TrimBlanks(spec.name)).substr(0, 10);
-    int length = spec.length;
+    const FieldDefinition& definition = definitions[static_cast<std::size_t>(i)];
+    const char type = UpperAscii(definition.type);
+    std::string field_name = Upper(TrimBlanks(definition.name)).substr(0, 10);
+    int length = definition.length;
     int decimals = 0;
     bool valid = !field_name.empty();
     switch (type) {
@@ -572,8 +572,8 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
         break;
       case 'N':
       case 'F':
-        valid = valid && length >= 1 && length <= 255 && spec.decimals >= 0 && spec.decimals <= 255;
-        decimals = spec.decimals;
+        valid = valid && length >= 1 && length <= 255 && definition.decimals >= 0 && definition.decimals <= 255;
+        decimals = definition.decimals;
         break;
       case 'L': length = 1; break;
       case 'D': length = 8; break;
