@@ -218,6 +218,28 @@ TEST_F(SharingTest, ReadOnlyProcessesLockWithoutWriteAccess) {
   ::unsetenv("QD_CHILD_UNPRIVILEGED");
   CloseFile(writer);
 }
+
+// An exclusive open by a process that may only read the file is refused
+// while another handle has it open, as any exclusive open is.
+TEST_F(SharingTest, ReadOnlyProcessesOpenExclusivelyOnlyWhenNobodyElseHasTheFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to start a child as another user";
+  constexpr std::uint8_t kReadOnlyExclusive = 0x10;
+  std::filesystem::permissions(dir_, std::filesystem::perms::all);
+  std::filesystem::permissions(table_, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
+  ::setenv("QD_CHILD_UNPRIVILEGED", "1", 1);
+  EXPECT_EQ(ChildOpen(kReadOnlyExclusive).open_code, 0u);
+  const FileHandle writer = Open(kShared);
+  EXPECT_EQ(ChildOpen(kReadOnlyExclusive).open_code, 32u);
+  CloseFile(writer);
+  const FileHandle reader = Open(kReadOnlyShared);
+  EXPECT_EQ(ChildOpen(kReadOnlyExclusive).open_code, 32u);
+  CloseFile(reader);
+  EXPECT_EQ(ChildOpen(kReadOnlyExclusive).open_code, 0u);
+  ::unsetenv("QD_CHILD_UNPRIVILEGED");
+}
 #endif
 
 TEST_F(SharingTest, HandlesNotOpenAreRefused) {

@@ -65,6 +65,11 @@ constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_lim
 // The byte whose lock stands for a handle's sharing mode; byte-range locks
 // end below it.
 constexpr std::uint64_t kShareByte = kMaxOffset - 1;
+#ifdef F_OFD_SETLK
+// The byte above it, read-locked by exclusive opens that could not take a
+// write lock on the share byte.
+constexpr std::uint64_t kReaderExclusiveByte = kMaxOffset;
+#endif
 
 int AccessFlags(std::uint8_t mode) {
   switch (mode & kAccessMask) {
@@ -98,6 +103,19 @@ int SetLock(int fd, short type, std::uint64_t offset, std::uint64_t length) {
   return result;
 }
 
+#ifdef F_OFD_SETLK
+// True when another open file description holds a lock on `byte`.
+bool OthersLock(int fd, std::uint64_t byte) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = static_cast<off_t>(byte);
+  probe.l_len = 1;
+  probe.l_pid = 0;
+  return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+#endif
+
 bool IsLockConflict(int error_number) { return error_number == EAGAIN || error_number == EACCES; }
 
 // Takes the lock that stands for the open's sharing mode. 0 or 32.
@@ -115,12 +133,27 @@ std::uint32_t TakeShareLock(int fd, const OpenHandle& handle, std::uint8_t mode)
   } else {
     return 0;  // write-only access to an unreadable file: nothing can lock
   }
-  if (SetLock(handle.lock_fd, type, kShareByte, 1) == 0) return 0;
-  if (IsLockConflict(errno)) return 32;
-  // File systems without lock support: open without share enforcement
-  // rather than refuse every file.
-  if (errno == EINVAL || errno == EOPNOTSUPP || errno == ENOLCK) return 0;
-  return posix::WindowsCodeFromErrno(errno);
+  if (SetLock(handle.lock_fd, type, kShareByte, 1) != 0) {
+    if (IsLockConflict(errno)) return 32;
+    // File systems without lock support: open without share enforcement
+    // rather than refuse every file.
+    if (errno == EINVAL || errno == EOPNOTSUPP || errno == ENOLCK) return 0;
+    return posix::WindowsCodeFromErrno(errno);
+  }
+  if (type == F_RDLCK) {
+    // Read locks do not keep each other out, so an exclusive open that could
+    // only take a read lock marks the byte above as well and then gives way
+    // to any other open; shared opens give way to that mark. Each side locks
+    // before it looks, so of two racing opens at least one is refused. The
+    // caller closes the descriptors on refusal, which drops these locks.
+    if (exclusive) {
+      SetLock(handle.lock_fd, F_RDLCK, kReaderExclusiveByte, 1);
+      if (OthersLock(handle.lock_fd, kShareByte)) return 32;
+    } else if (OthersLock(handle.lock_fd, kReaderExclusiveByte)) {
+      return 32;
+    }
+  }
+  return 0;
 #else
   (void)handle;
   while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
