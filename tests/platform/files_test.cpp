@@ -240,6 +240,12 @@ TEST_F(FilesTest, PathForms) {
   const std::string here = std::filesystem::current_path().generic_string();
   EXPECT_EQ(FullPathName("x.dbf"), here + "/x.dbf");
   EXPECT_EQ(FullPathName("..\\y.dbf"), std::filesystem::path(here).parent_path().generic_string() + "/y.dbf");
+  // A removed current directory leaves relative names relative instead of
+  // placing them under the root.
+  std::filesystem::create_directory(dir_ / "GONE");
+  std::filesystem::current_path(dir_ / "GONE");
+  std::filesystem::remove(dir_ / "GONE");
+  EXPECT_EQ(FullPathName("x.dbf"), "x.dbf");
   std::filesystem::current_path(saved);
 #endif
 }

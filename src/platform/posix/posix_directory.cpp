@@ -131,7 +131,10 @@ std::string FullPathName(const std::string& path) {
   std::string native = posix::NativeSeparators(path);
   if (native.empty() || native[0] != '/') {
     std::vector<char> buffer(4096);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr && errno == ERANGE) {
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+      // Without a current directory (it was removed) the path stays relative:
+      // made absolute from an empty prefix it would name a file under "/".
+      if (errno != ERANGE) return native;
       buffer.resize(buffer.size() * 2);
     }
     native = std::string(buffer.data()) + "/" + native;
