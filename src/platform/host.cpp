@@ -19,6 +19,11 @@ Host& DefaultHost() {
 }  // namespace
 
 void Host::Halt(int exit_code) {
+#ifndef _WIN32
+  // Only the low 8 bits of an exit status reach a POSIX parent: a nonzero
+  // code whose low bits are all zero would read as success.
+  if (exit_code != 0 && (exit_code & 0xFF) == 0) exit_code = 255;
+#endif
   std::fflush(nullptr);
   std::exit(exit_code);
 }
