@@ -209,7 +209,7 @@ TEST_F(NativeRecordTest, NumbersNoBinarySlotHoldsKeepTheirText) {
   // becomes asterisks; an empty text a blank field.
   const struct {
     int field;
-    const char* text;
+    std::string text;
     std::string stored;
   } cases[] = {
       {1, "-123", std::string(15, ' ') + "-123"},
@@ -217,7 +217,7 @@ TEST_F(NativeRecordTest, NumbersNoBinarySlotHoldsKeepTheirText) {
       {2, "", std::string(20, ' ')},
       {2, "abc", std::string(20, '*')},
       {2, "1e5", std::string(20, '*')},
-      {3, std::string(31, '1').c_str(), std::string(30, '*')},
+      {4, "123456789.5", std::string(24, '*')},  // 25 characters with its decimals
       {3, "12.5", std::string(28, ' ') + "13"},
       {4, "1.5", "       1.500000000000000"},
       {4, "-0.0000000000000004", "       0.000000000000000"},
@@ -227,7 +227,7 @@ TEST_F(NativeRecordTest, NumbersNoBinarySlotHoldsKeepTheirText) {
   for (const auto& c : cases) {
     SetSlotText(c.field, c.text);
     NativeToRecord();
-    const FieldEntry& f = area->fields[static_cast<std::size_t>(c.field - 1)];
+    const FieldEntry& f = CurrentWorkArea()->fields[static_cast<std::size_t>(c.field - 1)];
     EXPECT_EQ(Raw().substr(f.offset, f.length), c.stored) << c.text;
   }
 }
