@@ -46,28 +46,41 @@ bool IsNumberText(std::string_view t) {
 
 // The whole part of a field's number (fractions are cut off), 0 for text
 // that is no number. Fields read this way hold at most 18 digits, which
-// always fit.
+// always fit. One pass: the text is checked while it is read.
 std::int64_t ReadInteger(const char* p, std::size_t n) {
   const std::string_view t = TrimmedField(p, n);
-  if (!IsNumberText(t)) return 0;
   std::size_t i = 0;
-  const bool negative = t[0] == '-';
-  if (t[0] == '-' || t[0] == '+') ++i;
+  const bool negative = !t.empty() && t[0] == '-';
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) ++i;
   std::uint64_t v = 0;
-  constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  for (; i < t.size() && t[i] != '.'; ++i) {
+  bool digit = false;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
     v = v * 10 + static_cast<std::uint64_t>(t[i] - '0');
-    if (v > kMax) return 0;  // only a corrupt layout gets here
+    digit = true;
   }
+  if (i < t.size() && t[i] == '.') {
+    for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) digit = true;
+  }
+  constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  // Anything left over, no digit at all, or (only in a corrupt layout) more
+  // digits than 64 bits hold: no number.
+  if (i != t.size() || !digit || v > kMax) return 0;
   return negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
 }
 
 double ReadFloat(const char* p, std::size_t n) {
   std::string_view t = TrimmedField(p, n);
-  if (!IsNumberText(t)) return 0;
-  if (t[0] == '+') t.remove_prefix(1);
+  if (!t.empty() && t[0] == '+') {
+    t.remove_prefix(1);
+    if (!t.empty() && t[0] == '-') return 0;
+  }
+  // The fixed format takes exactly sign, digits and one point, except for
+  // the words "nan" and "inf", which the first character rules out.
+  const std::size_t first = !t.empty() && t[0] == '-' ? 1 : 0;
+  if (first >= t.size() || !((t[first] >= '0' && t[first] <= '9') || t[first] == '.')) return 0;
   double v = 0;
-  std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::fixed);
+  const auto result = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::fixed);
+  if (result.ec != std::errc() || result.ptr != t.data() + t.size()) return 0;
   return v;
 }
 
