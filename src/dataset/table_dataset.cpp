@@ -37,6 +37,8 @@ SlotInfo SlotOf(const TDTField& f) {
     case 'D': return {8, fw::ftDate, 0};
     case 'N':
     case 'F':
+      if (f.Slot == NativeSlot::NumberText)
+        return {static_cast<std::uint16_t>(f.Length + 1), fw::ftFMTBcd, f.Length};
       if (f.Slot == NativeSlot::Double) return {8, fw::ftFloat, f.Length};
       if (f.Slot == NativeSlot::Int64) return {8, fw::ftLargeint, f.Length};
       return {4, fw::ftInteger, f.Length};
@@ -378,7 +380,9 @@ void TQdDataSet::LoadRecord(TRecordBuffer buffer) {
       }
       case 'N':
       case 'F':
-        if (f.Slot == NativeSlot::Double) {
+        if (f.Slot == NativeSlot::NumberText) {
+          PutSlotText(slot, f.Length, fw::Trim(SlotText(native, f.Length)));
+        } else if (f.Slot == NativeSlot::Double) {
           double value = 0;
           std::memcpy(&value, native, 8);
           value = RoundedToDecimals(value, f.Decimals);
@@ -442,7 +446,19 @@ void TQdDataSet::StoreRecord(TRecordBuffer buffer, int which) {
         }
         case 'N':
         case 'F':
-          std::memcpy(native, slot, f.Slot == NativeSlot::Int32 ? 4 : 8);
+          if (f.Slot == NativeSlot::NumberText) {
+            PutSlotText(native, f.Length, SlotText(slot, f.Length));
+          } else if (f.Slot == NativeSlot::Double) {
+            // A value still as loaded leaves the image alone: the image may
+            // hold more decimals than the field shows, which the engine then
+            // keeps as stored.
+            double value = 0, shown = 0;
+            std::memcpy(&value, slot, 8);
+            std::memcpy(&shown, native, 8);
+            if (value != RoundedToDecimals(shown, f.Decimals)) std::memcpy(native, slot, 8);
+          } else {
+            std::memcpy(native, slot, f.Slot == NativeSlot::Int32 ? 4 : 8);
+          }
           break;
         case 'L':
           native[0] = slot[0];
@@ -487,11 +503,14 @@ std::int32_t TQdDataSet::QdiGetField(fw::TField* field, TRecordBuffer record, bo
       }
       return kDsOk;
     }
-    case fw::ftString: {
+    case fw::ftString:
+    case fw::ftFMTBcd: {
       const TDTField& f = field_props_->Field(field->FieldNo());
       std::string text = fw::TrimRight(SlotText(slot, f.Length));
       if (size > 0 && text.size() > static_cast<std::size_t>(size - 1)) text.resize(static_cast<std::size_t>(size - 1));
       std::memcpy(value, text.data(), text.size());
+      // A number without digits (a blank field) has no value.
+      if (field->DataType() == fw::ftFMTBcd && text.empty()) is_blank = true;
       return kDsOk;
     }
     default:
@@ -529,7 +548,7 @@ std::int32_t TQdDataSet::QdiSetField(fw::TField* field, TRecordBuffer record, co
     }
     const double stored = fw::TimeStampToDateTime(stamp);
     std::memcpy(slot, &stored, 8);
-  } else if (type == fw::ftString) {
+  } else if (type == fw::ftString || type == fw::ftFMTBcd) {
     // A short string of the field's length at most, whatever reached here.
     const TDTField& f = field_props_->Field(field->FieldNo());
     const char* text = static_cast<const char*>(value);

@@ -12,7 +12,10 @@
 //   D          8           date-time number, 0 = blank          ftDate
 //   N/F dec>0  8           64-bit float                         ftFloat
 //   N/F dec=0  4           32-bit integer (up to 9 digits)      ftInteger
-//   N/F dec=0  8           64-bit integer (10 digits or more)   ftLargeint
+//   N/F dec=0  8           64-bit integer (10 to 18 digits)     ftLargeint
+//   N/F wide   length + 1  length byte, then the number's text  ftFMTBcd
+//              (19 digits or more without decimals, or wider than 20: the
+//              stored text, blanks removed, exact at any width)
 //   L          2           1 true / 0 false, then 0             ftBoolean
 //   M          4           memo block number                    ftMemo
 // Fields of any other type, and fields without a name, have no slot.

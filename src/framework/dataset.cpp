@@ -146,6 +146,7 @@ TFieldClass TDataSet::GetFieldClass(TFieldType type) {
     case ftDateTime: return &NewField<TDateTimeField>;
     case ftBlob: return &NewField<TBlobField>;
     case ftMemo: return &NewField<TMemoField>;
+    case ftFMTBcd: return &NewField<TFMTBCDField>;
     case ftUnknown: break;
   }
   return nullptr;

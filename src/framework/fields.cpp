@@ -1,11 +1,13 @@
 // Field definitions and field objects: native value forms and conversions.
 #include "framework/fields.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "framework/dataset.h"
+#include "platform/platform.h"
 
 namespace qd::fw {
 
@@ -30,6 +32,7 @@ const char* FieldTypeName(TFieldType type) {
     case ftDateTime: return "DateTime";
     case ftBlob: return "Blob";
     case ftMemo: return "Memo";
+    case ftFMTBcd: return "FMTBcd";
     case ftUnknown: break;
   }
   return "Unknown";
@@ -378,6 +381,116 @@ void TFloatField::SetAsString(const std::string& value) {
 Variant TFloatField::AsVariant() const {
   double value = 0;
   return ReadValue(*this, value) ? Variant(value) : Variant();
+}
+
+// ---------------------------------------------------------- TFMTBCDField ---
+
+namespace {
+
+char DecimalSeparator() { return qd::platform::CurrentHost().Regional().decimal_separator; }
+
+// A plain decimal number: an optional sign, digits and at most one point,
+// at least one digit.
+bool IsDecimalText(std::string_view text) {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  bool digit = false, point = false;
+  for (; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') digit = true;
+    else if (text[i] == '.' && !point) point = true;
+    else return false;
+  }
+  return digit;
+}
+
+}  // namespace
+
+TFMTBCDField::TFMTBCDField(TComponent* owner) : TNumericField(owner, ftFMTBcd) { SetSize(20); }
+
+void TFMTBCDField::CheckTypeSize(int size) {
+  if (size < 0 || size > 8192) DatabaseError("Invalid field size");
+}
+
+std::string TFMTBCDField::Digits() const {
+  std::vector<char> value(static_cast<std::size_t>(DataSize()) + 1, '\0');
+  if (!GetData(value.data())) return "";
+  return std::string(value.data());
+}
+
+void TFMTBCDField::SetDigits(const std::string& digits) {
+  if (digits.size() > static_cast<std::size_t>(Size()))
+    RangeError(digits, *this, "", std::string(static_cast<std::size_t>(Size()), '9'));
+  std::vector<char> data(static_cast<std::size_t>(DataSize()), '\0');
+  std::memcpy(data.data(), digits.data(), digits.size());
+  SetData(data.data());
+}
+
+std::string TFMTBCDField::AsString() const {
+  std::string text = Digits();
+  for (char& c : text)
+    if (c == '.') c = DecimalSeparator();
+  return text;
+}
+
+void TFMTBCDField::SetAsString(const std::string& value) {
+  std::string digits = Trim(value);
+  if (digits.empty()) {
+    Clear();
+    return;
+  }
+  const char separator = DecimalSeparator();
+  for (char& c : digits)
+    if (c == separator) c = '.';
+  if (!IsDecimalText(digits)) throw EConvertError("'" + value + "' is not a valid BCD value");
+  SetDigits(digits);
+}
+
+double TFMTBCDField::AsFloat() const {
+  const std::string digits = Digits();
+  double value = 0;
+  if (digits.empty() || !IsDecimalText(digits)) return 0;
+  std::string_view view = digits;
+  if (view.front() == '+') view.remove_prefix(1);
+  std::from_chars(view.data(), view.data() + view.size(), value);
+  return value;
+}
+
+void TFMTBCDField::SetAsFloat(double value) {
+  if (!std::isfinite(value)) RangeError(FloatToStr(value), *this, "", "");
+  // The shortest text that reads back as the value, in decimal notation.
+  char text[400];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  if (result.ec != std::errc()) RangeError(FloatToStr(value), *this, "", "");
+  SetDigits(std::string(text, result.ptr));
+}
+
+std::int64_t TFMTBCDField::AsLargeInt() const {
+  const std::string digits = Digits();
+  if (digits.find('.') == std::string::npos) {
+    std::int64_t value = 0;
+    if (digits.empty() || TryStrToInt64(digits, value)) return value;
+  } else {
+    const double value = std::round(AsFloat());
+    if (std::fabs(value) < 9.2e18) return static_cast<std::int64_t>(value);
+  }
+  RangeError(digits, *this, IntToStr(std::numeric_limits<std::int64_t>::min()),
+             IntToStr(std::numeric_limits<std::int64_t>::max()));
+}
+
+void TFMTBCDField::SetAsLargeInt(std::int64_t value) { SetDigits(IntToStr(value)); }
+
+std::int32_t TFMTBCDField::AsInteger() const {
+  const std::int64_t value = AsLargeInt();
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max())
+    RangeError(IntToStr(value), *this, IntToStr(std::numeric_limits<std::int32_t>::min()),
+               IntToStr(std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(value);
+}
+
+Variant TFMTBCDField::AsVariant() const {
+  if (IsNull()) return Variant();
+  return Variant(AsString());
 }
 
 // --------------------------------------------------------- TBooleanField ---

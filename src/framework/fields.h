@@ -10,6 +10,8 @@
 //   ftDate      32-bit timestamp day number  ftTime      32-bit milliseconds
 //   ftDateTime  64-bit float millisecond count of the timestamp
 //   ftMemo/ftBlob  no bytes: values travel through the dataset's blob streams
+//   ftFMTBcd    Size + 1 bytes, a decimal number as its digits ("-12.50"),
+//               ending with a zero byte; exact at any width
 // Calculated and lookup fields keep their values in the dataset's calculated
 // field area (one has-value byte, then DataSize bytes, at Offset()).
 #pragma once
@@ -41,7 +43,7 @@ class EDatabaseError : public Exception {
 
 enum TFieldType {
   ftUnknown, ftString, ftInteger, ftLargeint, ftFloat, ftBoolean, ftDate, ftTime,
-  ftDateTime, ftBlob, ftMemo
+  ftDateTime, ftBlob, ftMemo, ftFMTBcd
 };
 const char* FieldTypeName(TFieldType type);  // "String", "Integer", ...
 
@@ -289,6 +291,31 @@ class TFloatField : public TNumericField {
   double AsFloat() const override;
   void SetAsFloat(double value) override;
   Variant AsVariant() const override;
+};
+
+// A decimal number kept as its digits, so that numbers wider than any
+// binary form stay exact: Size characters at most (sign and point
+// included). Its text shows the host's decimal separator; assigned text must
+// be a plain decimal number (sign, digits, one separator) that fits Size.
+class TFMTBCDField : public TNumericField {
+ public:
+  explicit TFMTBCDField(TComponent* owner);
+  int DataSize() const override { return Size() + 1; }
+  std::string AsString() const override;
+  void SetAsString(const std::string& value) override;
+  std::int32_t AsInteger() const override;  // rounded, range-checked
+  void SetAsInteger(std::int32_t value) override { SetAsLargeInt(value); }
+  std::int64_t AsLargeInt() const override;  // rounded, range-checked
+  void SetAsLargeInt(std::int64_t value) override;
+  double AsFloat() const override;
+  void SetAsFloat(double value) override;
+  Variant AsVariant() const override;  // the text, exact
+
+ protected:
+  void CheckTypeSize(int size) override;  // 0 to 8192
+  // The number's digits as stored ('.' as the point), empty when null.
+  std::string Digits() const;
+  void SetDigits(const std::string& digits);
 };
 
 class TBooleanField : public TField {

@@ -21,6 +21,10 @@ namespace pf = qd::platform;
 namespace {
 
 constexpr std::size_t kReadAheadBytes = 64 * 1024;
+// Header byte 29 (versions other than 0x02): the language driver, which
+// names the character set of the table's text for other programs. 0 says
+// nothing, and readers then take the text for plain ASCII.
+constexpr std::size_t kLanguageDriverOffset = 29;
 constexpr std::int32_t kDbase2MaxRecords = 65535;
 
 bool VersionAccepted(std::uint8_t v) {
@@ -123,6 +127,23 @@ bool AppendAllowed(WorkArea& area, std::int32_t number) {
   return true;
 }
 
+// The language driver byte naming the character set a new table's text is
+// kept in: the ANSI page for ANSI tables, else the OEM page; 0 for a page
+// without a driver byte.
+std::uint8_t LanguageDriver() {
+  const int page = AnsiTables ? pf::AnsiCodePage() : pf::OemCodePage();
+  switch (page) {
+    case 437: return 0x01;
+    case 850: return 0x02;
+    case 1252: return 0x03;
+    case 852: return 0x64;
+    case 866: return 0x65;
+    case 1250: return 0xC8;
+    case 1251: return 0xC9;
+    default: return 0;
+  }
+}
+
 // Converts one descriptor into a field entry; false (with the error text in
 // `error`) on an invalid type.
 bool ConvertDescriptor(WorkArea& area, const std::uint8_t* name_bytes, std::size_t name_room,
@@ -145,6 +166,24 @@ bool ConvertDescriptor(WorkArea& area, const std::uint8_t* name_bytes, std::size
   running_offset += length;
   area.fields.push_back(std::move(f));
   return true;
+}
+
+// Other programs write descriptors without a name. Such a field is named
+// after its number ("FIELD3"), or "F3_1", "F3_2" ... when the table has a
+// field of that name already, so that every layer above finds, shows and
+// addresses it by one name. The file's descriptor is left as it is.
+void NameNamelessFields(std::vector<FieldEntry>& fields) {
+  auto taken = [&](const std::string& name) {
+    return std::any_of(fields.begin(), fields.end(),
+                       [&](const FieldEntry& f) { return f.name == name; });
+  };
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (!fields[i].name.empty()) continue;
+    const std::string number = std::to_string(i + 1);
+    std::string name = "FIELD" + number;
+    for (int k = 1; taken(name); ++k) name = "F" + number + "_" + std::to_string(k);
+    fields[i].name = name;
+  }
 }
 
 }  // namespace
@@ -279,6 +318,7 @@ bool OpenDbf(WorkArea& area, const std::string& given_name) {
     }
     if (area.fields.empty()) return FailOpen(area, 222, "Error reading " + name + " [Use/OpenDbf]");
   }
+  NameNamelessFields(area.fields);
   if (area.record_length == 0)
     return FailOpen(area, 210, NotATable(name, " (", "Record length is zero", ") [Use/OpenDbf]"));
   if (running > area.record_length)
@@ -605,6 +645,7 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   Put16(header.data() + 8, static_cast<std::uint32_t>(header_length));
   Put16(header.data() + 10, record_length);
   header[0] = memo ? DefaultTableVersion : 0x03;
+  header[kLanguageDriverOffset] = LanguageDriver();
 
   const std::string name = DefaultExtension(AllTrim(given_name), "DBF");
   pf::FileHandle file = pf::kNoFile;

@@ -2,7 +2,9 @@
 // byte (1 deleted, 0 active) and holds one slot per field: C a length-prefixed
 // text, D a length-prefixed display date, L one byte, M a 32-bit block number,
 // N/F a 32-bit integer (no decimals, up to 9 digits), a 64-bit integer (no
-// decimals, 10 digits or more) or a 64-bit float (with decimals).
+// decimals, 10 to 18 digits), a 64-bit float (with decimals, at most 20 wide)
+// or, for the numbers none of these holds exactly (19 digits or more without
+// decimals, anything wider than 20), the stored text itself.
 #include "table/native_record.h"
 
 #include <charconv>
@@ -17,43 +19,100 @@ namespace qd {
 
 namespace {
 
+// Blanks around a number; some writers pad numeric fields with zero bytes.
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\0'; }
 
-// Reads the integer part of right-aligned numeric text: blanks, an optional
-// sign, digits; anything else ends it. Values beyond 64 bits saturate.
-std::int64_t ReadInteger(const char* p, std::size_t n) {
+std::string_view TrimmedField(const char* p, std::size_t n) {
+  std::size_t b = 0, e = n;
+  while (b < e && IsBlank(p[b])) ++b;
+  while (e > b && IsBlank(p[e - 1])) --e;
+  return std::string_view(p + b, e - b);
+}
+
+// A dBASE number text: an optional sign, digits and at most one decimal
+// point, with at least one digit (blanks around it already trimmed). Nothing
+// else is a number: no exponent, no "nan" or "inf", no separators.
+bool IsNumberText(std::string_view t) {
   std::size_t i = 0;
-  while (i < n && IsBlank(p[i])) ++i;
-  bool negative = false;
-  if (i < n && (p[i] == '-' || p[i] == '+')) {
-    negative = p[i] == '-';
-    ++i;
+  if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+  bool digit = false, point = false;
+  for (; i < t.size(); ++i) {
+    if (t[i] >= '0' && t[i] <= '9') digit = true;
+    else if (t[i] == '.' && !point) point = true;
+    else return false;
   }
+  return digit;
+}
+
+// The whole part of a field's number (fractions are cut off), 0 for text
+// that is no number. Fields read this way hold at most 18 digits, which
+// always fit. One pass: the text is checked while it is read.
+std::int64_t ReadInteger(const char* p, std::size_t n) {
+  const std::string_view t = TrimmedField(p, n);
+  std::size_t i = 0;
+  const bool negative = !t.empty() && t[0] == '-';
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) ++i;
   std::uint64_t v = 0;
-  bool overflow = false;
-  for (; i < n && p[i] >= '0' && p[i] <= '9'; ++i) {
-    if (v > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) overflow = true;
-    else v = v * 10 + static_cast<std::uint64_t>(p[i] - '0');
+  bool digit = false;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+    v = v * 10 + static_cast<std::uint64_t>(t[i] - '0');
+    digit = true;
+  }
+  if (i < t.size() && t[i] == '.') {
+    for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) digit = true;
   }
   constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  if (negative) {
-    if (overflow || v > kMax) return std::numeric_limits<std::int64_t>::min();
-    return -static_cast<std::int64_t>(v);
-  }
-  if (overflow || v > kMax) return std::numeric_limits<std::int64_t>::max();
-  return static_cast<std::int64_t>(v);
+  // Anything left over, no digit at all, or (only in a corrupt layout) more
+  // digits than 64 bits hold: no number.
+  if (i != t.size() || !digit || v > kMax) return 0;
+  return negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
 }
 
 double ReadFloat(const char* p, std::size_t n) {
-  std::size_t i = 0;
-  while (i < n && IsBlank(p[i])) ++i;
-  std::size_t e = n;
-  while (e > i && IsBlank(p[e - 1])) --e;
-  if (i < e && p[i] == '+') ++i;
+  std::string_view t = TrimmedField(p, n);
+  if (!t.empty() && t[0] == '+') {
+    t.remove_prefix(1);
+    if (!t.empty() && t[0] == '-') return 0;
+  }
+  // The fixed format takes exactly sign, digits and one point, except for
+  // the words "nan" and "inf", which the first character rules out.
+  const std::size_t first = !t.empty() && t[0] == '-' ? 1 : 0;
+  if (first >= t.size() || !((t[first] >= '0' && t[first] <= '9') || t[first] == '.')) return 0;
   double v = 0;
-  auto result = std::from_chars(p + i, p + e, v, std::chars_format::general);
-  if (result.ec != std::errc()) return 0;
+  const auto result = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::fixed);
+  if (result.ec != std::errc() || result.ptr != t.data() + t.size()) return 0;
   return v;
+}
+
+// The number text `t` (a number text, see IsNumberText) written with
+// `decimals` decimals, rounded half away from zero in decimal, without
+// leading zeros and without a sign on zero.
+std::string FormatNumberText(std::string_view t, int decimals) {
+  bool negative = false;
+  if (t[0] == '-' || t[0] == '+') {
+    negative = t[0] == '-';
+    t.remove_prefix(1);
+  }
+  const std::size_t point = t.find('.');
+  std::string digits(t.substr(0, point));  // whole part, then the decimals kept
+  std::string_view fraction = point == std::string_view::npos ? std::string_view() : t.substr(point + 1);
+  const std::size_t keep = static_cast<std::size_t>(decimals);
+  digits += std::string(fraction.substr(0, keep));
+  if (fraction.size() < keep) digits.append(keep - fraction.size(), '0');
+  if (fraction.size() > keep && fraction[keep] >= '5') {
+    std::size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i == 0) digits.insert(digits.begin(), '1');
+    else ++digits[i - 1];
+  }
+  std::string whole = digits.substr(0, digits.size() - keep);
+  const std::string decimal = digits.substr(digits.size() - keep);
+  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+  if (whole.empty()) whole = "0";
+  std::string text = whole;
+  if (keep > 0) text += "." + decimal;
+  if (negative && text.find_first_not_of("0.") != std::string::npos) text.insert(0, 1, '-');
+  return text;
 }
 
 std::int32_t ClampTo32(std::int64_t v) {
@@ -170,15 +229,22 @@ void FieldToNative(const FieldEntry& f, const std::uint8_t* raw, std::uint8_t* s
       std::memcpy(slot, &v, 8);
       break;
     }
+    case NativeSlot::NumberText:
+      slot[0] = f.length;
+      std::memcpy(slot + 1, text, f.length);
+      break;
   }
 }
 
-// A numeric field keeps its stored number while the slot still holds the
-// value that text reads as: values a slot cannot carry exactly (20-digit
-// integers, more digits than a double holds) then survive a rewrite
-// unchanged. Blank and overflowed ("***") fields are always written from the
-// slot, so an explicit 0 is stored as a number.
-bool KeepsStoredText(const char* text, std::size_t n) {
+// Whether a stored text is kept although the slot's value could be written
+// in its place. Every field keeps its text while the slot still reads as it
+// (numbers, logicals, memo references) or still shows it (dates): values a
+// slot cannot carry exactly survive a rewrite, and so do blanks, "?",
+// asterisks and other texts that only read as 0 or false. A new record keeps
+// only number texts with digits: what it holds besides comes from its slots,
+// so an explicit 0 or false is stored as such.
+bool KeepsStoredText(const char* text, std::size_t n, StoredTexts keep) {
+  if (keep == StoredTexts::KeepAll) return true;
   bool digit = false;
   for (std::size_t i = 0; i < n; ++i) {
     if (text[i] == '*') return false;
@@ -187,7 +253,8 @@ bool KeepsStoredText(const char* text, std::size_t n) {
   return digit;
 }
 
-void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* raw) {
+void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* raw,
+                   StoredTexts keep) {
   std::uint8_t* field = raw + f.offset;
   const char* text = reinterpret_cast<const char*>(field);
   switch (f.slot) {
@@ -215,15 +282,19 @@ void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* 
       std::memcpy(field, stored.data(), w < 8 ? w : 8);
       break;
     }
-    case NativeSlot::Logical:
+    case NativeSlot::Logical: {
+      const char c = text[0];
+      const bool stored = c == 'T' || c == 't' || c == 'Y' || c == 'y';
+      if (keep == StoredTexts::KeepAll && stored == (slot[0] != 0)) break;
       field[0] = slot[0] ? 'T' : 'F';
       if (f.length > 1) std::memset(field + 1, ' ', f.length - 1u);
       break;
+    }
     case NativeSlot::Memo: {
       // A memo field without a value stays blank, as dBASE keeps it.
       std::int32_t v;
       std::memcpy(&v, slot, 4);
-      if (std::memchr(text, '*', f.length) == nullptr &&
+      if ((keep == StoredTexts::KeepAll || std::memchr(text, '*', f.length) == nullptr) &&
           ClampTo32(ReadInteger(text, f.length)) == v)
         break;
       PutInteger(field, f.length, v);
@@ -232,22 +303,41 @@ void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* 
     case NativeSlot::Int32: {
       std::int32_t v;
       std::memcpy(&v, slot, 4);
-      if (KeepsStoredText(text, f.length) && ClampTo32(ReadInteger(text, f.length)) == v) break;
+      if (KeepsStoredText(text, f.length, keep) && ClampTo32(ReadInteger(text, f.length)) == v)
+        break;
       PutInteger(field, f.length, v);
       break;
     }
     case NativeSlot::Int64: {
       std::int64_t v;
       std::memcpy(&v, slot, 8);
-      if (KeepsStoredText(text, f.length) && ReadInteger(text, f.length) == v) break;
+      if (KeepsStoredText(text, f.length, keep) && ReadInteger(text, f.length) == v) break;
       PutInteger(field, f.length, v);
       break;
     }
     case NativeSlot::Double: {
       double v;
       std::memcpy(&v, slot, 8);
-      if (KeepsStoredText(text, f.length) && ReadFloat(text, f.length) == v) break;
+      if (KeepsStoredText(text, f.length, keep) && ReadFloat(text, f.length) == v) break;
       PutFloat(field, f.length, f.decimals, v);
+      break;
+    }
+    case NativeSlot::NumberText: {
+      // The slot holds text: unchanged (blanks aside) it is the stored
+      // text; otherwise it must be a number, written in the field's form.
+      const std::size_t n = slot[0] < f.length ? slot[0] : f.length;
+      const std::string_view given = TrimmedField(reinterpret_cast<const char*>(slot + 1), n);
+      if (given == TrimmedField(text, f.length)) break;
+      if (given.empty()) {
+        std::memset(field, ' ', f.length);
+        break;
+      }
+      if (!IsNumberText(given)) {
+        std::memset(field, '*', f.length);
+        break;
+      }
+      const std::string number = FormatNumberText(given, f.decimals);
+      PutRightAligned(field, f.length, number.data(), number.size());
       break;
     }
   }
@@ -265,7 +355,10 @@ std::uint32_t ComputeNativeLayout(WorkArea& area) {
       case 'L': f.slot = NativeSlot::Logical; size = 1; break;
       case 'M': f.slot = NativeSlot::Memo; size = 4; break;
       default:  // N, F
-        if (f.decimals > 0) {
+        if (f.length > 20 || (f.decimals == 0 && f.length >= 19)) {
+          f.slot = NativeSlot::NumberText;
+          size = 1u + f.length;
+        } else if (f.decimals > 0) {
           f.slot = NativeSlot::Double;
           size = 8;
         } else if (f.length >= 10) {
@@ -292,14 +385,14 @@ void ConvertRecordToNative(WorkArea& area) {
   for (const FieldEntry& f : area.fields) FieldToNative(f, raw, native + f.native_offset);
 }
 
-void ConvertNativeToRecord(WorkArea& area) {
+void ConvertNativeToRecord(WorkArea& area, StoredTexts keep) {
   if (area.native == nullptr || area.record.empty()) return;
   std::uint8_t* raw = area.record.data();
   const std::uint8_t* native = area.native;
-  raw[0] = native[0] ? '*' : ' ';
+  if ((raw[0] == '*') != (native[0] != 0)) raw[0] = native[0] ? '*' : ' ';
   for (const FieldEntry& f : area.fields) {
     if (f.length == 0) continue;
-    NativeToField(f, native + f.native_offset, raw);
+    NativeToField(f, native + f.native_offset, raw, keep);
   }
 }
 

@@ -268,6 +268,10 @@ void Go(std::int32_t n) {
   SetError(212, text());
 }
 
+namespace {
+constexpr const char* kRawGoText = " [Dbf4RawGo]";
+}  // namespace
+
 void RawGo(std::int32_t n) {
   WorkArea* area = RequireTable("Dbf4RawGo");
   if (area == nullptr) return;
@@ -280,14 +284,15 @@ void RawGo(std::int32_t n) {
     AtEnd(*area);
     return;
   }
+  // Every failure is reported under RawGo's name alone.
   if (n < 1) {
-    SetError(212, "Invalid record number = " + std::to_string(n) + " [Dbf4RawGo]");
+    SetError(212, kRawGoText);
     return;
   }
   const bool dispatch = SetImmediateDispatch(false);
   const bool ok = ReadAndConvert(*area, n);
   SetImmediateDispatch(dispatch);
-  if (!ok) SetError(ErrorCode, ErrorText + " [Dbf4RawGo]");
+  if (!ok) SetError(ErrorCode, kRawGoText);
 }
 
 bool GoIfValid(std::int32_t n) {

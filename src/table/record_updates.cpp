@@ -7,6 +7,7 @@
 
 #include "foundation/errors.h"
 #include "platform/platform.h"
+#include "table/native_record.h"
 #include "table/table_text.h"
 #include "table/work_areas.h"
 
@@ -92,7 +93,9 @@ void Append() {
       area->append_count_known = true;
     }
   }
-  NativeToRecord();
+  // A new record: what the caller left at 0 or false is stored so, not as
+  // whatever text the record buffer held before.
+  ConvertNativeToRecord(*area, StoredTexts::NewRecord);
   const bool ordered = OrderActive();
   {
     IndexLockSemaphore semaphore(ordered);

@@ -126,13 +126,15 @@ void UseWithHooks(const std::string& given_request, void* buffer, std::uint16_t 
   const std::string shown = request;
   pf::AnsiUpper(reinterpret_cast<std::uint8_t*>(request.data()), request.size());
   request += " ";
+  // These two refusals quote the request as it stands now: upper-cased,
+  // with its trailing blank.
   if (request.find("LINKED LIST") != std::string::npos ||
       request.find("VIRTUAL FILE") != std::string::npos) {
-    SetError(1101, "[USE(" + shown + ",<@Buffer>,<size>)]");
+    SetError(1101, "[USE(" + request + ",<@Buffer>,<size>)]");
     return;
   }
   if ((buffer == nullptr) != (size == 0)) {
-    SetError(220, "Buffer is NIL or size is zero, attempting to open " + shown + " [USE]");
+    SetError(220, "Buffer is NIL or size is zero, attempting to open " + request + " [USE]");
     return;
   }
   // " EXCLUSIVE" counts only as a whole word (not followed by a letter,

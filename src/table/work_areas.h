@@ -64,8 +64,12 @@ enum class NativeSlot : std::uint8_t {
   Logical,  // L: 1 byte, 1 true / 0 false
   Memo,     // M: 32-bit block number
   Int32,    // N/F without decimals, at most 9 digits: 32-bit signed
-  Int64,    // N/F without decimals, 10 digits or more: 64-bit signed
-  Double,   // N/F with decimals: 64-bit float
+  Int64,    // N/F without decimals, 10 to 18 digits: 64-bit signed
+  Double,   // N/F with decimals, at most 20 wide: 64-bit float
+  // N/F without decimals of 19 digits or more, and every N/F wider than 20:
+  // length byte + field length characters of the number's text, as stored
+  // (no binary form holds all their values exactly).
+  NumberText,
 };
 
 // In-memory form of a field descriptor.

@@ -308,32 +308,169 @@ TEST_F(DatasetTest, DatesOutsideTheTwoDigitWindowSurviveEdits) {
   ds.Cancel();
 }
 
-TEST_F(DatasetTest, WideIntegersAndUnnamedFields) {
+TEST_F(DatasetTest, WideIntegersUseSixtyFourBits) {
   const std::string path = Path("wide.dbf");
-  table_test::WriteAll(path, table_test::BuildDbf(0x03,
-                                                  {{"BIG", 'N', 15}, {"", 'N', 4}, {"HUGE", 'N', 20},
-                                                   {"TAG", 'C', 3}},
-                                                  {" 123456789012345  77" + std::string(20, '9') + "abc"}));
+  table_test::WriteAll(path, table_test::BuildDbf(0x03, {{"BIG", 'N', 15}, {"TAG", 'C', 3}},
+                                                  {" 123456789012345abc"}));
   TestDbf ds;
   ds.SetDbfFileName(path);
   ds.Open();
-  ASSERT_EQ(ds.FieldDefs().Count(), 3);  // the unnamed field has no definition
-  EXPECT_EQ(ds.RecDataSize(), 1 + 8 + 8 + 4);
+  EXPECT_EQ(ds.RecDataSize(), 1 + 8 + 4);
   fw::TField* big = ds.FieldByName("BIG");
   EXPECT_NE(dynamic_cast<TQdLargeintField*>(big), nullptr);
   EXPECT_EQ(big->Size(), 15);
   EXPECT_EQ(big->AsLargeInt(), 123456789012345);
-  EXPECT_EQ(ds.FieldByName("TAG")->AsString(), "abc");
   ds.Edit();
   ds.FieldByName("TAG")->SetAsString("xyz");
   ds.Post();
   EXPECT_EQ(Stored(path, 1, 1), "123456789012345");
-  EXPECT_EQ(Stored(path, 2, 1), "  77");
-  EXPECT_EQ(Stored(path, 3, 1), std::string(20, '9'));
   ds.Edit();
   big->SetAsLargeInt(-98765432109876);
   ds.Post();
   EXPECT_EQ(Stored(path, 1, 1), "-98765432109876");
+}
+
+// Numeric fields wider than 20 (GIS programs write N(24,15) and wider) and
+// integers of 19 digits or more, whose values no binary form holds: a
+// number-text field shows the stored value exactly, keeps it when the
+// record is rewritten for another field, and takes new values in the
+// field's form. None of them reads as a different number.
+TEST_F(DatasetTest, WideNumbersShowAndKeepTheirStoredText) {
+  const std::string path = Path("gis.dbf");
+  table_test::WriteAll(
+      path, table_test::BuildDbf(0x03,
+                                 {{"NAME", 'C', 5}, {"BIG", 'N', 30}, {"LON", 'N', 24, 15},
+                                  {"HUGE", 'N', 20}, {"N19", 'N', 19}},
+                                 {" Ann  " + std::string(30, '9') + "    -122.419415999999998" +
+                                      std::string(20, '9') + "-999999999999999999"}));
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  EXPECT_EQ(ds.RecDataSize(), 1 + 6 + 31 + 25 + 21 + 20);
+  const char* wide[] = {"BIG", "LON", "HUGE", "N19"};
+  const int sizes[] = {30, 24, 20, 19};
+  for (int i = 0; i < 4; ++i) {
+    fw::TField* field = ds.FieldByName(wide[i]);
+    EXPECT_EQ(field->DataType(), fw::ftFMTBcd) << wide[i];
+    EXPECT_NE(dynamic_cast<fw::TFMTBCDField*>(field), nullptr) << wide[i];
+    EXPECT_EQ(field->Size(), sizes[i]) << wide[i];
+  }
+  fw::TField* lon = ds.FieldByName("LON");
+  EXPECT_EQ(ds.FieldByName("BIG")->AsString(), std::string(30, '9'));
+  EXPECT_EQ(lon->AsString(), "-122.419415999999998");
+  EXPECT_DOUBLE_EQ(lon->AsFloat(), -122.419416);
+  EXPECT_EQ(ds.FieldByName("HUGE")->AsString(), std::string(20, '9'));
+  EXPECT_EQ(ds.FieldByName("N19")->AsLargeInt(), -999999999999999999LL);
+  EXPECT_THROW(ds.FieldByName("HUGE")->AsLargeInt(), fw::ERangeError);
+
+  ds.Edit();
+  ds.FieldByName("NAME")->SetAsString("Bob");
+  ds.Post();
+  EXPECT_EQ(Stored(path, 2, 1), std::string(30, '9'));
+  EXPECT_EQ(Stored(path, 3, 1), "    -122.419415999999998");
+  EXPECT_EQ(Stored(path, 4, 1), std::string(20, '9'));
+
+  ds.Edit();
+  lon->SetAsString("1.5");
+  ds.FieldByName("BIG")->SetAsFloat(12.5);
+  ds.FieldByName("HUGE")->SetAsLargeInt(-5);
+  ds.FieldByName("N19")->Clear();
+  EXPECT_THROW(lon->SetAsString("abc"), fw::EConvertError);
+  EXPECT_THROW(lon->SetAsString("1e5"), fw::EConvertError);
+  EXPECT_THROW(lon->SetAsString(std::string(25, '1')), fw::ERangeError);
+  ds.Post();
+  EXPECT_EQ(Stored(path, 2, 1), std::string(28, ' ') + "13");
+  EXPECT_EQ(Stored(path, 3, 1), "       1.500000000000000");
+  EXPECT_EQ(Stored(path, 4, 1), std::string(18, ' ') + "-5");
+  EXPECT_EQ(Stored(path, 5, 1), std::string(19, ' '));
+  EXPECT_EQ(lon->AsString(), "1.500000000000000");
+  EXPECT_TRUE(ds.FieldByName("N19")->IsNull());
+
+  // The text follows the host's decimal separator both ways.
+  host_.host.Regional().decimal_separator = ',';
+  EXPECT_EQ(lon->AsString(), "1,500000000000000");
+  ds.Edit();
+  lon->SetAsString("-0,25");
+  ds.Post();
+  EXPECT_EQ(Stored(path, 3, 1), "      -0.250000000000000");
+}
+
+// A field whose descriptor has no name is shown under the name the table
+// layer gives it, in its place among the others, and can be edited.
+TEST_F(DatasetTest, NamelessFieldsAreShownUnderTheirTableName) {
+  const std::string path = Path("anon.dbf");
+  table_test::WriteAll(path, table_test::BuildDbf(0x03, {{"", 'C', 3}, {"", 'N', 4}, {"TAG", 'C', 3}},
+                                                  {" one  77abc"}));
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  ASSERT_EQ(ds.FieldDefs().Count(), 3);
+  EXPECT_EQ(ds.FieldDefs()[0].Name(), "FIELD1");
+  EXPECT_EQ(ds.FieldDefs()[1].Name(), "FIELD2");
+  EXPECT_EQ(ds.RecDataSize(), 1 + 4 + 4 + 4);
+  EXPECT_EQ(ds.Fields()[0]->AsString(), "one");
+  EXPECT_EQ(ds.Fields()[1]->AsInteger(), 77);
+  EXPECT_EQ(ds.FieldByName("TAG")->AsString(), "abc");
+  ds.Edit();
+  ds.FieldByName("FIELD2")->SetAsInteger(5);
+  ds.Post();
+  EXPECT_EQ(Stored(path, 2, 1), "   5");
+  EXPECT_EQ(Stored(path, 3, 1), "abc");
+  EXPECT_TRUE(ds.Locate("FIELD1", "one", 0));
+}
+
+// Editing one field rewrites that field only: blank numbers, an unknown
+// logical ("?"), overflowed numbers ("***") and numbers stored with more
+// decimals than the field shows stay as they were for other programs.
+TEST_F(DatasetTest, EditingOneFieldKeepsTheOthersAsStored) {
+  const std::string path = Path("keep.dbf");
+  const std::string record = std::string(" ") + "Ann  " + "     " + "        " + "?" + "***" +
+                             "   1.005" + "        ";
+  table_test::WriteAll(path, table_test::BuildDbf(0x03,
+                                                  {{"NAME", 'C', 5}, {"QTY", 'N', 5},
+                                                   {"PRICE", 'N', 8, 2}, {"OK", 'L', 1},
+                                                   {"OVER", 'N', 3}, {"RATE", 'N', 8, 2},
+                                                   {"BORN", 'D', 8}},
+                                                  {record}));
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  ds.Edit();
+  ds.FieldByName("NAME")->SetAsString("Bob");
+  ds.Post();
+  const char* expected[] = {"Bob  ", "     ", "        ", "?", "***", "   1.005", "        "};
+  for (int n = 1; n <= 7; ++n) EXPECT_EQ(Stored(path, n, 1), expected[n - 1]) << n;
+  // What the framework shows of them: 0, false and the value rounded to the
+  // field's decimals.
+  EXPECT_EQ(ds.FieldByName("QTY")->AsInteger(), 0);
+  EXPECT_FALSE(ds.FieldByName("OK")->AsBoolean());
+  EXPECT_DOUBLE_EQ(ds.FieldByName("RATE")->AsFloat(), 1.0);
+  ds.Edit();
+  ds.FieldByName("RATE")->SetAsFloat(2.5);
+  ds.FieldByName("OK")->SetAsBoolean(true);
+  ds.Post();
+  EXPECT_EQ(Stored(path, 6, 1), "    2.50");
+  EXPECT_EQ(Stored(path, 4, 1), "T");
+}
+
+// With every record but the last deleted and hidden, the dataset opens on
+// the last record and First finds it again.
+TEST_F(DatasetTest, OpeningWithOnlyTheLastRecordVisible) {
+  const std::string path = Path("last.dbf");
+  table_test::WriteAll(path, table_test::BuildDbf(0x03, {{"NAME", 'C', 3}},
+                                                  {"*aaa", "*bbb", " ccc"}));
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.SetHideDeletedRecs(true);
+  ds.Open();
+  EXPECT_FALSE(ds.IsEmpty());
+  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "ccc");
+  EXPECT_EQ(ds.RecNo(), 3);
+  ds.Next();
+  EXPECT_TRUE(ds.Eof());
+  ds.First();
+  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "ccc");
+  EXPECT_TRUE(ds.Bof());
 }
 
 TEST_F(DatasetTest, WithoutAWorkAreaNothingRunsElsewhere) {

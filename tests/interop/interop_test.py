@@ -2,7 +2,8 @@
 """DBF interoperability with independent tools, used as black boxes.
 
 1. A table the engine creates and fills is read back by python3-dbfread with
-   the same field list, values and deletion flags.
+   its default settings (the code page taken from the table's language
+   driver byte) with the same field list, text, values and deletion flags.
 2. dBASE III tables written by python3-dbf, without and with a memo file,
    open in the engine with the same field list and record texts.
 
@@ -43,7 +44,10 @@ def run_tool(*args):
 def engine_writes_dbfread_reads():
     path = os.path.join(WORK, "ENGINE.DBF")
     run_tool("write", path)
-    table = dbfread.DBF(path, encoding="cp437", load=True)
+    with open(path, "rb") as f:
+        check(f.read(32)[29] == 0x01, "language driver byte of an OEM 437 table")
+    table = dbfread.DBF(path, load=True)
+    check(table.encoding == "cp437", "code page dbfread takes: %r" % table.encoding)
     check([(f.name, f.type, f.length, f.decimal_count) for f in table.fields] ==
           [("NAME", "C", 20, 0), ("AMOUNT", "N", 10, 2), ("COUNT", "N", 12, 0),
            ("BORN", "D", 8, 0), ("OK", "L", 1, 0)], "field list seen by dbfread")

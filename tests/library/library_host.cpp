@@ -4,6 +4,11 @@
 // process still open whose name starts with "movie" (any case). Finally it
 // unloads the library and prints "unloaded". Message boxes go to standard
 // error through the library's console host.
+// With a third argument it loads, calls and unloads that many times and
+// prints, after the last unload, by how many bytes the heap in use grew
+// over the second half of the unloads ("heap growth <n>"; glibc only). The
+// first half lets the C library's caches fill: they grow with the first
+// loads of any library and then stay.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <strings.h>
@@ -13,6 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -33,27 +42,44 @@ int OpenMovieFiles() {
   return count;
 }
 
+// Bytes of heap in use, or -1 where the C library does not tell.
+long long HeapInUse() {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+  return static_cast<long long>(mallinfo2().uordblks);
+#else
+  return -1;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: library_host <library> <calls>\n");
+    std::fprintf(stderr, "usage: library_host <library> <calls> [<loads>]\n");
     return 100;
   }
-  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    std::fprintf(stderr, "cannot load: %s\n", dlerror());
-    return 101;
-  }
-  auto entry = reinterpret_cast<void (*)()>(dlsym(library, "DllMainCall"));
-  if (entry == nullptr) return 102;
   const int calls = std::atoi(argv[2]);
-  for (int i = 1; i <= calls; ++i) {
-    entry();
-    std::printf("returned %d, open %d\n", i, OpenMovieFiles());
+  const int loads = argc > 3 ? std::atoi(argv[3]) : 1;
+  long long heap_at_half = -1;
+  for (int load = 1; load <= loads; ++load) {
+    void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      std::fprintf(stderr, "cannot load: %s\n", dlerror());
+      return 101;
+    }
+    auto entry = reinterpret_cast<void (*)()>(dlsym(library, "DllMainCall"));
+    if (entry == nullptr) return 102;
+    for (int i = 1; i <= calls; ++i) {
+      entry();
+      std::printf("returned %d, open %d\n", i, OpenMovieFiles());
+      std::fflush(stdout);
+    }
+    dlclose(library);
+    std::printf("unloaded\n");
     std::fflush(stdout);
+    if (load == loads / 2) heap_at_half = HeapInUse();
   }
-  dlclose(library);
-  std::printf("unloaded\n");
+  if (loads > 1 && heap_at_half >= 0)
+    std::printf("heap growth %lld\n", HeapInUse() - heap_at_half);
   return 0;
 }

@@ -1,10 +1,12 @@
 // ANSI <-> OEM conversion for the three code page pairs, best-fit
-// replacements, and ANSI case mapping.
+// replacements, ANSI case mapping, and the Unicode characters of the ANSI
+// pages that the console host prints.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
+#include "platform/code_pages.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
@@ -108,6 +110,23 @@ TEST_F(CodePagesTest, UpperAndLowerFollowTheAnsiPage) {
   const std::string fixed = "\xDF\xB5\xAA\xBA" "09 ,.-\xD7\xF7";
   EXPECT_EQ(Upper(fixed), fixed);
   EXPECT_EQ(Lower(fixed), fixed);
+}
+
+// What the console host shows of each ANSI byte: the Windows character,
+// an unassigned byte as the control character of its number.
+TEST_F(CodePagesTest, UnicodeCharactersOfTheAnsiPages) {
+  const code_pages::UnicodeMap* western = code_pages::FindUnicodeMap(1252);
+  const code_pages::UnicodeMap* cyrillic = code_pages::FindUnicodeMap(1251);
+  ASSERT_NE(western, nullptr);
+  ASSERT_NE(cyrillic, nullptr);
+  EXPECT_EQ(code_pages::FindUnicodeMap(437), nullptr);
+  for (int c = 0; c < 128; ++c) EXPECT_EQ(western->characters[c], c);
+  EXPECT_EQ(western->characters[0xEB], 0x00EB);  // e with diaeresis
+  EXPECT_EQ(western->characters[0x80], 0x20AC);  // euro sign
+  EXPECT_EQ(western->characters[0x81], 0x0081);  // unassigned
+  EXPECT_EQ(western->characters[0x9F], 0x0178);  // Y with diaeresis
+  EXPECT_EQ(cyrillic->characters[0xC0], 0x0410);  // A
+  EXPECT_EQ(cyrillic->characters[0xFF], 0x044F);  // ya
 }
 
 TEST_F(CodePagesTest, UnknownPairsAreRefused) {

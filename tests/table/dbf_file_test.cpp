@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "table/record_updates.h"
 #include "table_test_support.h"
 
 namespace qd::table_test {
@@ -58,6 +59,39 @@ TEST_F(DbfFileTest, CreateWritesHeaderEofByteAndMemoFile) {
   ASSERT_TRUE(CreateDBF(Path("plain.dbf"), {{"A", 'C', 3, 0}}));
   EXPECT_EQ(ReadAll(Path("plain.dbf"))[0], 0x03);
   EXPECT_FALSE(std::filesystem::exists(Path("plain.DBT")));
+}
+
+// A new table names the character set of its text in header byte 29, so
+// that other programs decode it: the OEM page for OEM tables, the Windows
+// page for ANSI ones. Reading ignores the byte.
+TEST_F(DbfFileTest, CreateNamesTheCharacterSetOfTheText) {
+  const struct {
+    int ansi, oem;
+    bool ansi_table;
+    std::uint8_t driver;
+  } cases[] = {
+      {1252, 437, false, 0x01}, {1252, 850, false, 0x02}, {1251, 866, false, 0x65},
+      {1252, 437, true, 0x03},  {1251, 866, true, 0xC9},
+  };
+  struct RestoreCodePages {
+    ~RestoreCodePages() { platform::SetCodePages(1252, 437); }
+  } restore;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.oem);
+    // Windows converts with the system's own pair only.
+    if (!platform::SetCodePages(c.ansi, c.oem)) continue;
+    AnsiTables = c.ansi_table;
+    ASSERT_TRUE(CreateDBF(Path("lang.dbf"), {{"NAME", 'C', 5, 0}, {"NOTES", 'M', 10, 0}}));
+    EXPECT_EQ(ReadAll(Path("lang.dbf"))[29], c.driver);
+    // Kept through an open, an append and the header written at close.
+    Use(Path("lang") + " exclusive", nullptr, 0);
+    ASSERT_EQ(ErrorCode, 0) << ErrorText;
+    Append();
+    Close();
+    const Bytes b = ReadAll(Path("lang.dbf"));
+    EXPECT_EQ(b[29], c.driver);
+    EXPECT_EQ(b[4], 1);
+  }
 }
 
 TEST_F(DbfFileTest, CreateRefusesBadDefinitionsAndWritesNothing) {
@@ -315,6 +349,50 @@ TEST_F(DbfFileTest, AppendsThatCannotBeKeptAreRefused) {
     ASSERT_TRUE(CloseDbf(area));
     EXPECT_EQ(ReadAll(Path("t.dbf")), bytes);
   }
+}
+
+// The limits exactly: a table may grow until its end-of-file byte is the
+// last byte below the lock region at 1 GB, not one byte further; a dBASE II
+// table takes its 65,535th record and no more. (The table that reaches the
+// lock region is a sparse file of 1 GB.)
+TEST_F(DbfFileTest, AppendLimitsAreExact) {
+  // One C(1) field: records of 2 bytes after a 65-byte header, so that the
+  // record after 536,870,878 others ends one byte before 1 GB.
+  const std::int32_t count = 536870878;
+  for (const std::uint16_t header_length : {65, 66}) {
+    SCOPED_TRACE(header_length);
+    Bytes b = BuildDbf(0x03, {{"A", 'C', 1}}, {}, false);
+    b.resize(header_length, 0);
+    Put16(b, 8, header_length);
+    Put32(b, 4, static_cast<std::uint32_t>(count));
+    WriteAll(Path("edge.dbf"), b);
+    WorkArea area;
+    ASSERT_TRUE(Open(area, "edge.dbf"));
+    SetRecord(area, " z");
+    const bool fits = header_length == 65;
+    EXPECT_EQ(AppendDbfRecord(area), fits);
+    EXPECT_EQ(ErrorCode, fits ? 0 : 212) << ErrorText;
+    ErrorCode = 0;
+    EXPECT_EQ(area.record_count, fits ? count + 1 : count);
+    ASSERT_TRUE(CloseDbf(area));
+    EXPECT_EQ(std::filesystem::file_size(Path("edge.dbf")),
+              fits ? kLockBase : std::uintmax_t{header_length});
+    std::filesystem::remove(Path("edge.dbf"));
+  }
+
+  WriteAll(Path("two.dbf"), BuildDbase2(65534, ""));
+  WorkArea area;
+  ASSERT_TRUE(Open(area, "two.dbf"));
+  SetRecord(area, " last   1");
+  EXPECT_TRUE(AppendDbfRecord(area));
+  EXPECT_EQ(area.record_count, 65535);
+  EXPECT_FALSE(AppendDbfRecord(area));
+  ExpectError(212);
+  EXPECT_EQ(area.record_count, 65535);
+  ASSERT_TRUE(CloseDbf(area));
+  const Bytes b = ReadAll(Path("two.dbf"));
+  EXPECT_EQ(b.size(), 521u + 65535u * 11 + 1);
+  EXPECT_EQ(b[1] | (b[2] << 8), 65535);
 }
 
 // Level 7: 68-byte prolog and 48-byte descriptors, built byte by byte.

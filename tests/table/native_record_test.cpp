@@ -153,15 +153,16 @@ TEST_F(NativeRecordTest, WritingEveryTypeStaysInsideItsField) {
 }
 
 TEST_F(NativeRecordTest, WideIntegersUseSixtyFourBitsAndSurviveRewrites) {
-  OpenWith({{"N9", 'N', 9}, {"N10", 'N', 10}, {"N20", 'N', 20}, {"F20", 'F', 20, 2}},
-           std::string(" ") + "-99999999" + "9999999999" + "99999999999999999999" +
+  OpenWith({{"N9", 'N', 9}, {"N10", 'N', 10}, {"N18", 'N', 18}, {"F20", 'F', 20, 2}},
+           std::string(" ") + "-99999999" + "9999999999" + "999999999999999999" +
                "  123456789012345.67");
   WorkArea* area = CurrentWorkArea();
   EXPECT_EQ(area->fields[0].native_size, 4);
   EXPECT_EQ(area->fields[1].native_size, 8);
+  EXPECT_EQ(area->fields[2].native_size, 8);
   EXPECT_EQ(Slot<std::int32_t>(1), -99999999);
   EXPECT_EQ(Slot<std::int64_t>(2), 9999999999LL);
-  EXPECT_EQ(Slot<std::int64_t>(3), std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(Slot<std::int64_t>(3), 999999999999999999LL);
   const std::string before = Raw();
   NativeToRecord();  // rewriting unchanged values changes nothing
   EXPECT_EQ(Raw(), before);
@@ -171,11 +172,95 @@ TEST_F(NativeRecordTest, WideIntegersUseSixtyFourBitsAndSurviveRewrites) {
   Use(Path("n") + " exclusive", nullptr, 0);
   EXPECT_EQ(Raw(), before);
   // A changed value is written from the slot.
-  SetSlot<std::int64_t>(3, -1234567890123456789LL);
+  SetSlot<std::int64_t>(3, -12345678901234567LL);
   SetSlot<double>(4, 0.5);
   NativeToRecord();
-  EXPECT_EQ(Raw(), std::string(" ") + "-99999999" + "9999999999" + "-1234567890123456789" +
+  EXPECT_EQ(Raw(), std::string(" ") + "-99999999" + "9999999999" + "-12345678901234567" +
                       "                0.50");
+}
+
+// Integer fields of 19 digits or more and every numeric field wider than 20
+// hold values that no 64-bit slot carries exactly: their slot is the stored
+// text, so no value reads as another number, an unchanged one is written
+// back as stored and a new one is written in the field's form.
+TEST_F(NativeRecordTest, NumbersNoBinarySlotHoldsKeepTheirText) {
+  const std::string record = std::string(" ") + "9999999999999999999" +
+                             "-9999999999999999999" + std::string(30, '9') +
+                             "    -122.419415999999998" + "-99999999999999999";
+  OpenWith({{"N19", 'N', 19}, {"N20", 'N', 20}, {"BIG", 'N', 30}, {"GIS", 'N', 24, 15},
+            {"N18", 'N', 18}},
+           record);
+  WorkArea* area = CurrentWorkArea();
+  const int sizes[] = {20, 21, 31, 25, 8};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(area->fields[i].native_size, sizes[i]) << i;
+  EXPECT_EQ(SlotText(1), "9999999999999999999");
+  EXPECT_EQ(SlotText(2), "-9999999999999999999");
+  EXPECT_EQ(SlotText(3), std::string(30, '9'));
+  EXPECT_EQ(SlotText(4), "    -122.419415999999998");
+  EXPECT_EQ(Slot<std::int64_t>(5), -99999999999999999LL);
+  Go(1);
+  Replace();
+  Close();
+  Use(Path("n") + " exclusive", nullptr, 0);
+  EXPECT_EQ(Raw(), record);
+
+  // New values: trimmed, then formatted with the field's decimals (rounded
+  // half away from zero in decimal); what does not fit or is no number
+  // becomes asterisks; an empty text a blank field.
+  const struct {
+    int field;
+    std::string text;
+    std::string stored;
+  } cases[] = {
+      {1, "-123", std::string(15, ' ') + "-123"},
+      {1, "  0042 ", std::string(17, ' ') + "42"},
+      {2, "", std::string(20, ' ')},
+      {2, "abc", std::string(20, '*')},
+      {2, "1e5", std::string(20, '*')},
+      {4, "123456789.5", std::string(24, '*')},  // 25 characters with its decimals
+      {3, "12.5", std::string(28, ' ') + "13"},
+      {4, "1.5", "       1.500000000000000"},
+      {4, "-0.0000000000000004", "       0.000000000000000"},
+      {4, "0.0000000000000005", "       0.000000000000001"},
+      {4, "-.9999999999999995", "      -1.000000000000000"},
+  };
+  for (const auto& c : cases) {
+    SetSlotText(c.field, c.text);
+    NativeToRecord();
+    const FieldEntry& f = CurrentWorkArea()->fields[static_cast<std::size_t>(c.field - 1)];
+    EXPECT_EQ(Raw().substr(f.offset, f.length), c.stored) << c.text;
+  }
+}
+
+// Only dBASE number texts (blanks, a sign, digits and one decimal point)
+// read as numbers; any other text reads as 0 and, left unchanged, is
+// written back as it was.
+TEST_F(NativeRecordTest, OnlyNumberTextsReadAsNumbers) {
+  const struct {
+    std::string text;  // eight characters
+    std::int32_t integer;
+    double fraction;
+  } cases[] = {
+      {"     nan", 0, 0},   {"     inf", 0, 0},     {"    -inf", 0, 0},   {"infinity", 0, 0},
+      {"     1e5", 0, 0},   {"    0x1F", 0, 0},     {"   12abc", 0, 0},   {"   - 7  ", 0, 0},
+      {"    1 2 ", 0, 0},   {"       .", 0, 0},     {"       -", 0, 0},   {"   12,5 ", 0, 0},
+      {"   -12  ", -12, -12}, {"     12.", 12, 12}, {"     .25", 0, 0.25}, {"      +7", 7, 7},
+      {"  -1.75 ", -1, -1.75}, {"00000042", 42, 42},
+      {std::string("\0\0\0\0\0\0 5", 8), 5, 5},  // zero bytes count as blanks
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    OpenWith({{"I", 'N', 8}, {"P", 'N', 8, 2}, {"W", 'N', 12}},
+             " " + c.text + c.text + "    " + c.text);
+    EXPECT_EQ(Slot<std::int32_t>(1), c.integer);
+    EXPECT_EQ(Slot<double>(2), c.fraction);
+    EXPECT_EQ(Slot<std::int64_t>(3), c.integer);
+    const std::string before = Raw();
+    Go(1);
+    Replace();
+    EXPECT_EQ(Raw(), before);
+    Close();
+  }
 }
 
 TEST_F(NativeRecordTest, ClearRecordBlanksBothBuffers) {
@@ -187,10 +272,45 @@ TEST_F(NativeRecordTest, ClearRecordBlanksBothBuffers) {
   EXPECT_EQ(SlotText(1), "   ");
   EXPECT_EQ(Slot<std::int32_t>(2), 0);
   EXPECT_EQ(SlotText(3), "  /  /  ");
-  // Written back, the blank number becomes an explicit 0; the date and the
+  // Written back over the blank record every field stays blank. A new
+  // record takes its number from the slot: an explicit 0; the date and the
   // memo reference stay empty.
   NativeToRecord();
+  EXPECT_EQ(Raw(), std::string(26, ' '));
+  Append();
   EXPECT_EQ(Raw(), std::string(4, ' ') + "   0" + std::string(18, ' '));
+}
+
+// Rewriting a record for one field leaves every other field as stored, also
+// those whose text is no value the slot could write: blanks, "?" and
+// asterisks.
+TEST_F(NativeRecordTest, RewritingOneFieldKeepsTheOthersAsStored) {
+  const std::string record = std::string(" ") + "Ann  " + "     " + "        " + "?" + "***" +
+                             "        " + "          " + "  ***.*" + "x" + "  -0";
+  OpenWith({{"NAME", 'C', 5}, {"QTY", 'N', 5}, {"PRICE", 'N', 8, 2}, {"OK", 'L', 1},
+            {"OVER", 'N', 3}, {"BORN", 'D', 8}, {"NOTES", 'M', 10}, {"RATE", 'F', 7, 1},
+            {"YES", 'L', 1}, {"ZERO", 'N', 4}},
+           record);
+  Go(1);
+  SetSlotText(1, "Bob");
+  Replace();
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  std::string expected = record;
+  expected.replace(1, 5, "Bob  ");
+  EXPECT_EQ(Raw(), expected);
+  Close();
+  Use(Path("n") + " exclusive", nullptr, 0);
+  EXPECT_EQ(Raw(), expected);
+  // A value the caller did change is written; a 0 given to a blank number
+  // still reads as its text and leaves it blank.
+  SetSlot<std::int32_t>(2, 0);
+  *FieldAddress(4) = 1;
+  NativeToRecord();
+  EXPECT_EQ(Raw().substr(6, 5), "     ");
+  EXPECT_EQ(Raw().substr(19, 1), "T");
+  SetSlot<std::int32_t>(2, 7);
+  NativeToRecord();
+  EXPECT_EQ(Raw().substr(6, 5), "    7");
 }
 
 }  // namespace

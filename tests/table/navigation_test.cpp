@@ -84,6 +84,14 @@ TEST_F(NavigationTest, HiddenFirstAndLastRecordsAndNothingVisible) {
        "S-1 3 - EB"});
 }
 
+// Every record deleted but the last, deleted records hidden: each move to
+// the top walks past all of them to the last record.
+TEST_F(NavigationTest, OnlyTheLastRecordIsVisible) {
+  OpenRecords({"*aaa", "*bbb", "*ccc", " ddd"});
+  Run({"I1 1 aaa .", "T 4 ddd .", "S-1 4 ddd B", "S1 5 - E", "B 4 ddd .", "G2 2 bbb .",
+       "S-1 4 ddd B", "T 4 ddd ."});
+}
+
 TEST_F(NavigationTest, EmptyTable) {
   ASSERT_TRUE(CreateDBF(Path("empty.dbf"), {{"A", 'C', 3, 0}}));
   Use(Path("empty"), nullptr, 0);

@@ -122,6 +122,50 @@ TEST_F(WorkAreaTest, NativeBufferChecks) {
   EXPECT_FALSE(CurrentWorkArea()->owns_native);
 }
 
+// The request is quoted upper-cased and with its trailing blank, as Use
+// has made it by then; RawGo names itself alone, whatever went wrong.
+TEST_F(WorkAreaTest, MessageTextsOfUseAndRawGo) {
+  Use("people linked list", nullptr, 0);
+  ExpectError(1101);
+  EXPECT_EQ(ErrorText, "[USE(PEOPLE LINKED LIST ,<@Buffer>,<size>)]");
+  std::uint8_t buffer[8];
+  Use(" people  ", buffer, 0);
+  ExpectError(220);
+  EXPECT_EQ(ErrorText, "Buffer is NIL or size is zero, attempting to open PEOPLE  [USE]");
+
+  Bytes table = BuildDbf(0x03, {{"A", 'C', 3}}, {" one", " two"}, false);
+  table.pop_back();  // the second record is cut short
+  table.pop_back();
+  WriteAll(Path("cut.dbf"), table);
+  Use(Path("cut"), nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  RawGo(0);
+  ExpectError(212);
+  EXPECT_EQ(ErrorText, " [Dbf4RawGo]");
+  RawGo(2);
+  ExpectError(213);
+  EXPECT_EQ(ErrorText, " [Dbf4RawGo]");
+}
+
+// A descriptor without a name gets one after its number, unless the table
+// has that name already; the file keeps its descriptor as it was.
+TEST_F(WorkAreaTest, NamelessFieldsAreNamedAfterTheirNumber) {
+  const Bytes table =
+      BuildDbf(0x03, {{"", 'C', 3}, {"FIELD1", 'N', 4}, {"", 'N', 2}, {"F1_1", 'L', 1}},
+                     {" abc  77 5T"});
+  WriteAll(Path("anon.dbf"), table);
+  Use(Path("anon"), nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  ASSERT_EQ(FieldCount(), 4);
+  EXPECT_EQ(Field(1) + " " + Field(2) + " " + Field(3) + " " + Field(4), "F1_2 FIELD1 FIELD3 F1_1");
+  EXPECT_EQ(FieldNo("f1_2"), 1);
+  EXPECT_EQ(FieldNo("FIELD3"), 3);
+  EXPECT_EQ(FieldNo(""), 0);
+  EXPECT_EQ(SlotText(1), "abc");
+  Close();
+  EXPECT_EQ(ReadAll(Path("anon.dbf")), table);
+}
+
 TEST_F(WorkAreaTest, FieldAccess) {
   FieldCount();
   ExpectError(215);

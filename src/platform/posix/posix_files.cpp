@@ -55,10 +55,32 @@ struct OpenHandle {
   std::vector<Range> locks;
 };
 
+// The open handles of this layer, by descriptor. Created with the first
+// open and freed with the last close: a host that loads and unloads the
+// library (which closes every table) keeps nothing of it, and no static
+// destructor can take it away from a close that runs late at process exit.
 std::mutex registry_mutex;
-std::unordered_map<int, OpenHandle>& Registry() {
-  static auto* registry = new std::unordered_map<int, OpenHandle>();
+using HandleRegistry = std::unordered_map<int, OpenHandle>;
+HandleRegistry* registry = nullptr;
+
+HandleRegistry& Registry() {
+  if (registry == nullptr) registry = new HandleRegistry();
   return *registry;
+}
+
+// The handle of `fd`, or nil (without creating the registry).
+OpenHandle* FindHandle(int fd) {
+  if (registry == nullptr) return nullptr;
+  auto found = registry->find(fd);
+  return found == registry->end() ? nullptr : &found->second;
+}
+
+void ForgetHandle(int fd) {
+  registry->erase(fd);
+  if (registry->empty()) {
+    delete registry;
+    registry = nullptr;
+  }
 }
 
 constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
@@ -264,10 +286,10 @@ std::uint32_t CloseFile(FileHandle file) {
     std::lock_guard<std::mutex> guard(registry_mutex);
     // Only handles this layer opened are closed: closing a stale number
     // could close a descriptor that now belongs to another file.
-    auto found = Registry().find(static_cast<int>(file));
-    if (found == Registry().end()) return Fail(6);
-    handle = std::move(found->second);
-    Registry().erase(found);
+    OpenHandle* found = FindHandle(static_cast<int>(file));
+    if (found == nullptr) return Fail(6);
+    handle = std::move(*found);
+    ForgetHandle(static_cast<int>(file));
   }
   if (handle.lock_fd >= 0 && handle.lock_fd != file) ::close(handle.lock_fd);
   if (::close(static_cast<int>(file)) != 0 && errno != EINTR) return FailErrno();
@@ -279,7 +301,7 @@ namespace {
 // a handle of this layer opened without that access, 6 for anything else.
 std::uint32_t BadDescriptor(FileHandle file) {
   std::lock_guard<std::mutex> guard(registry_mutex);
-  return Registry().count(static_cast<int>(file)) != 0 ? 5 : 6;
+  return FindHandle(static_cast<int>(file)) != nullptr ? 5 : 6;
 }
 }  // namespace
 
@@ -363,9 +385,9 @@ int SetRangeLock(const OpenHandle& handle, bool lock, std::uint64_t offset, std:
 std::uint32_t LockRange(FileHandle file, std::uint64_t offset, std::uint64_t length) {
   if (offset > kShareByte || length > kShareByte - offset) return Fail(87);
   std::lock_guard<std::mutex> guard(registry_mutex);
-  auto found = Registry().find(static_cast<int>(file));
-  if (found == Registry().end()) return Fail(6);
-  OpenHandle& handle = found->second;
+  OpenHandle* found = FindHandle(static_cast<int>(file));
+  if (found == nullptr) return Fail(6);
+  OpenHandle& handle = *found;
   for (const Range& held : handle.locks) {
     if (Overlaps(held, offset, length)) return Fail(33);
   }
@@ -381,14 +403,14 @@ std::uint32_t LockRange(FileHandle file, std::uint64_t offset, std::uint64_t len
 
 std::uint32_t UnlockRange(FileHandle file, std::uint64_t offset, std::uint64_t length) {
   std::lock_guard<std::mutex> guard(registry_mutex);
-  auto found = Registry().find(static_cast<int>(file));
-  if (found == Registry().end()) return Fail(6);
-  std::vector<Range>& locks = found->second.locks;
+  OpenHandle* found = FindHandle(static_cast<int>(file));
+  if (found == nullptr) return Fail(6);
+  std::vector<Range>& locks = found->locks;
   auto held = std::find_if(locks.begin(), locks.end(), [&](const Range& range) {
     return range.offset == offset && range.length == length;
   });
   if (held == locks.end()) return Fail(158);
-  if (length != 0 && SetRangeLock(found->second, false, offset, length) != 0) return FailErrno();
+  if (length != 0 && SetRangeLock(*found, false, offset, length) != 0) return FailErrno();
   locks.erase(held);
   return 0;
 }

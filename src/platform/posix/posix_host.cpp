@@ -2,19 +2,49 @@
 // standard error. When standard input is a terminal the box waits for Enter,
 // as a modal box waits for its OK button; otherwise it answers OK at once, so
 // that unattended runs never wait.
+//
+// The engine's texts are in the Windows (ANSI) code page; consoles here
+// expect UTF-8, so the box's caption and text are converted on the way out
+// (a title with an e-diaeresis, byte 0xEB, from a table shows that letter
+// rather than an invalid byte).
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
+#include "platform/code_pages.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
 
 namespace {
+
+// The text in UTF-8, read in the current ANSI code page.
+std::string ConsoleText(const std::string& text) {
+  const code_pages::UnicodeMap* map = code_pages::FindUnicodeMap(AnsiCodePage());
+  if (map == nullptr) return text;
+  std::string out;
+  out.reserve(text.size());
+  for (const char byte : text) {
+    const unsigned c = map->characters[static_cast<unsigned char>(byte)];
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 class ConsoleHost final : public Host {
  public:
   int ShowMessageBox(const std::string& text, const std::string& caption, int /*style*/) override {
-    std::fprintf(stderr, "%s\n%s\n", caption.c_str(), text.c_str());
+    std::fprintf(stderr, "%s\n%s\n", ConsoleText(caption).c_str(), ConsoleText(text).c_str());
     std::fflush(stderr);
     if (isatty(STDIN_FILENO) == 1) {
       std::fprintf(stderr, "[Enter]");
