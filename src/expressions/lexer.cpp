@@ -80,20 +80,42 @@ bool DottedWordAt(int pos) {
   return DottedWordLength(ahead) != 0;
 }
 
+// Whether a name is a field of the current work area or a keyword (without
+// the side effects of looking it up for a token).
+bool KnownName(std::string_view name) {
+  if (CurrentArea >= 1 && CurrentArea <= kWorkAreaCount) {
+    if (const WorkArea* area = WorkAreas[static_cast<std::size_t>(CurrentArea)].get()) {
+      for (const FieldEntry& field : area->fields) {
+        if (field.name == name) return true;
+      }
+    }
+  }
+  for (const Keyword& entry : KeywordTable) {
+    if (entry.code != kTokUnmatched && name == entry.name) return true;
+  }
+  return false;
+}
+
 // Where a name that matches nothing splits because a dotted word is written
 // against it (.NOT.DELETED, A.AND.B): the length of its first part, 0 when
-// it holds no dotted word. Names that match something never get here, so
-// no text that compiled before reads differently.
+// it holds no dotted word. Of several places the longest first part that is
+// a known name wins (a field may have points in its name), else the first.
+// Names that match something never get here, so no text that compiled
+// before reads differently.
 std::size_t DottedSplit(std::string_view name) {
   if (name.empty()) return 0;
   if (name[0] == '.') {
     const std::size_t length = DottedWordLength(name);
     return length < name.size() ? length : 0;
   }
+  std::size_t first = 0;
+  std::size_t known = 0;
   for (std::size_t dot = name.find('.'); dot != std::string_view::npos; dot = name.find('.', dot + 1)) {
-    if (DottedWordLength(name.substr(dot)) != 0) return dot;
+    if (DottedWordLength(name.substr(dot)) == 0) continue;
+    if (first == 0) first = dot;
+    if (KnownName(name.substr(0, dot))) known = dot;
   }
-  return 0;
+  return known != 0 ? known : first;
 }
 
 int ReadNumber(int first) {
