@@ -60,11 +60,12 @@ inline Bytes Node(int item_length, const std::vector<Item>& items, std::uint32_t
   Put16(b, 0, static_cast<std::uint32_t>(items.size()));
   std::size_t at = 8;
   for (const Item& item : items) {
+    if (at + 4 + item.key.size() > b.size()) return b;  // item lengths no node can hold
     Put32(b, at, item.pointer);
     std::copy(item.key.begin(), item.key.end(), b.begin() + static_cast<std::ptrdiff_t>(at + 4));
     at += static_cast<std::size_t>(item_length);
   }
-  Put32(b, at, trailing);
+  if (at + 4 <= b.size()) Put32(b, at, trailing);
   return b;
 }
 
