@@ -69,6 +69,14 @@ class SemaphoreProcessTest : public IndexTest {
     return std::make_unique<Child>(Path(result), "\"" + Path("people.dbf") + "\" " + arguments);
   }
   Bytes Record() const { return table_test::ReadAll(Path("PEOPLE.@S@")); }
+  // The record as this work area last wrote it: what the file holds while
+  // it keeps the byte range, where locks are mandatory (Windows) the file
+  // cannot be read through another handle then.
+  static Bytes OwnRecord() {
+    std::uint8_t record[4];
+    SemaphoreRecord(record);
+    return Bytes(record, record + 4);
+  }
   bool FileThere() const { return std::filesystem::exists(Path("PEOPLE.@S@")); }
   std::string Timeout(int seconds) const {
     return ErrorMessage(1202) + "\r\n" + std::to_string(seconds) + " second timeout, cannot read: " + name_ +
@@ -110,7 +118,7 @@ TEST_F(SemaphoreProcessTest, AReaderElsewhereHoldsOffAWriterUntilItsWaitLimit) {
   EXPECT_EQ(reader->Finish(), "reading done");
   EXPECT_EQ(Record(), (Bytes{1, 0, 0, 0}));
   SetLockSemaphoreProc(true);  // the failed attempt left nothing behind
-  EXPECT_EQ(Record(), (Bytes{1, 1, 0, 0}));
+  EXPECT_EQ(OwnRecord(), (Bytes{1, 1, 0, 0}));
   SetLockSemaphoreProc(false);
   EXPECT_EQ(Record(), (Bytes{1, 0, 1, 0}));
   HandleSemafore(LOGOUT);
@@ -123,7 +131,7 @@ TEST_F(SemaphoreProcessTest, AWriterGoesAheadOnceTheReaderLeaves) {
   SetLockSemaphoreProc(true);
   // Only this writer is counted now: the reader deregistered first (and
   // may have logged out too).
-  EXPECT_EQ(Record()[1], 1);
+  EXPECT_EQ(OwnRecord()[1], 1);
   SetLockSemaphoreProc(false);
   EXPECT_EQ(reader->Finish(), "reading done");
   EXPECT_EQ(Record(), (Bytes{1, 0, 1, 0}));

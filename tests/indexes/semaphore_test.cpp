@@ -32,6 +32,14 @@ class SemaphoreTest : public IndexTest {
     Select(1);
   }
   Bytes Record() const { return table_test::ReadAll(Path("PEOPLE.@S@")); }
+  // The record as this work area last wrote it: what the file holds while
+  // it keeps the byte range, where locks are mandatory (Windows) the file
+  // cannot be read through another handle then.
+  static Bytes OwnRecord() {
+    std::uint8_t record[4];
+    SemaphoreRecord(record);
+    return Bytes(record, record + 4);
+  }
   bool FileThere() const { return std::filesystem::exists(Path("PEOPLE.@S@")); }
 
   std::string name_;
@@ -87,10 +95,10 @@ TEST_F(SemaphoreTest, AWriterWaitsForReadersAndGivesUpWithTheCure) {
 
   In(2, [] { SetReadSemaphoreProc(false); });
   SetLockSemaphoreProc(true);
-  EXPECT_EQ(Record(), (Bytes{2, 1, 0, 0}));  // the writer counts itself
-  SetLockSemaphoreProc(true);               // nested: nothing more
-  SetReadSemaphoreProc(true);               // inside the write phase: nothing
-  EXPECT_EQ(Record(), (Bytes{2, 1, 0, 0}));
+  EXPECT_EQ(OwnRecord(), (Bytes{2, 1, 0, 0}));  // the writer counts itself
+  SetLockSemaphoreProc(true);                  // nested: nothing more
+  SetReadSemaphoreProc(true);                  // inside the write phase: nothing
+  EXPECT_EQ(OwnRecord(), (Bytes{2, 1, 0, 0}));
   SetReadSemaphoreProc(false);
   SetLockSemaphoreProc(false);
   SetLockSemaphoreProc(false);
