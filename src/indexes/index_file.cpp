@@ -326,6 +326,7 @@ std::uint16_t OpenTagIn(WorkArea& area, IndexArea& index, int number) {
   if (const std::uint16_t code = ReadNodeAt(index, root, opened.node.data()); code != 0) return AsOpenCode(code);
   if (area.record_count == 0) {
     opened.before_first = opened.after_last = true;
+    if (opened.char_key) std::memset(opened.key.data(), ' ', static_cast<std::size_t>(opened.key_length));
     opened.node_in_use = opened.node.data();
     opened.node_page = root;
     opened.entry = opened.node.data() + mdx::node::kEntries;

@@ -201,7 +201,6 @@ void Logout(WorkArea& area, IndexArea& index) {
   // The state goes whatever happens below (its file with it).
   std::unique_ptr<SemaphoreState> state = std::move(index.semaphore);
   if (state == nullptr) return;
-  index.read_depth = index.lock_depth = 0;
   TableByte table_byte(area);
   if (!table_byte.Take(*state, LOGOUT)) return;
   if (!LockRange(*state, LOGOUT)) return;
