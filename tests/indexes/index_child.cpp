@@ -15,6 +15,9 @@
 //       "locked <record>" or "error <message>", then releases and logs out.
 //   index_child <result> <table> change <index> <root page>
 //       opens the index, sets tag 1's root page inside a write phase, closes.
+//   index_child <result> <table> exclusive <index>
+//       opens the table for exclusive use and the index, writes "opened"
+//       and whether a semaphore file exists, closes.
 // The ready mark is "<result>.ready", the go mark "<result>.go". At the end
 // " done" is appended to the result. Failures write "error <message>".
 #include <cstdlib>
@@ -57,7 +60,7 @@ std::string Record() {
 }
 
 int Run(const std::string& table, const std::string& mode, int argc, char** argv) {
-  qd::Use(table, nullptr, 0);
+  qd::Use(table + (mode == "exclusive" ? " EXCLUSIVE" : ""), nullptr, 0);
   if (qd::ErrorCode != 0) throw std::runtime_error("use " + qd::ErrorText);
   if (mode == "change" && argc == 6) {
     if (!qd::SetIndexTo(argv[4])) throw std::runtime_error("open " + std::to_string(qd::ErrorCode));
@@ -66,6 +69,13 @@ int Run(const std::string& table, const std::string& mode, int argc, char** argv
     qd::WriteAnchor(1);
     qd::SetLockSemaphoreProc(false);
     text = "changed " + Record();
+    qd::Close();
+    return 0;
+  }
+  if (mode == "exclusive" && argc == 5) {
+    if (!qd::SetIndexTo(argv[4])) throw std::runtime_error("open " + std::to_string(qd::ErrorCode));
+    const std::string semaphore = qd::SemaphoreFileName(qd::CurrentWorkArea()->file_name);
+    text = std::string("opened, semaphore file ") + (qd::platform::FileExists(semaphore) ? "exists" : "absent");
     qd::Close();
     return 0;
   }

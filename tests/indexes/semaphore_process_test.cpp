@@ -2,7 +2,8 @@
 // (index_child.cpp) plays the other programs sharing the table. Login
 // counts, reader registration holding off a writer until its (shortened)
 // wait limit, a writer going ahead once the reader leaves, the change
-// counter seen by the other process, and the last logout erasing the file.
+// counter seen by the other process, the last logout erasing the file, and
+// no file at all for a program that uses the table exclusively.
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -162,6 +163,14 @@ TEST_F(SemaphoreProcessTest, AnotherProgramsChangeIsSeenThroughTheCounter) {
   SetReadSemaphoreProc(false);
   EXPECT_EQ(Record(), (Bytes{1, 0, 1, 0}));
   CloseIndex();
+  EXPECT_FALSE(FileThere());
+}
+
+TEST_F(SemaphoreProcessTest, AProgramUsingTheTableExclusivelyMakesNoSemaphoreFile) {
+  WriteMdx(PeopleIndex());
+  Close();
+  EXPECT_EQ(Start("exclusive.txt", "exclusive \"" + MdxPath() + "\"")->Finish(),
+            "opened, semaphore file absent done");
   EXPECT_FALSE(FileThere());
 }
 
