@@ -8,6 +8,7 @@
 #include "expressions/expressions.h"
 #include "foundation/dates.h"
 #include "foundation/errors.h"
+#include "memo/memo_unit.h"
 #include "table/work_areas.h"
 
 namespace qd::library {
@@ -35,12 +36,13 @@ void StopTableUnits() {
   }
 }
 
-constexpr std::array<Unit, 6> kUnits{{
+constexpr std::array<Unit, 7> kUnits{{
     {"errors", [] { InitErrorUnit(); }, nullptr},
     {"dates", [] { InitDateUnit(); }, nullptr},
     {"utilities", nullptr, nullptr},
     {"tables", StartTableUnits, StopTableUnits},
     {"expressions", [] { InitExpressionUnit(); }, nullptr},
+    {"memos", [] { InitMemoUnit(); }, nullptr},
     {"datasets", [] { InitDatasetUnit(); }, nullptr},
 }};
 
