@@ -284,6 +284,10 @@ std::uint64_t LockMemoPadAndSeekEOF(const std::string& operation) {
       SetError(217, state->file_name + " [LockMemoPadAndSeekEOF]");
       return 0;
     }
+    // A dBASE III text value that runs to the end of the file (written by
+    // another program, or cut short) keeps its end there.
+    if (IsDbase3(*state) && size > kDbase3HeaderSize)
+      std::fill_n(zeros.begin(), std::min<std::size_t>(kTextEndSize, zeros.size()), kTextEnd);
     if (!memo::WriteAt(*state, size, zeros.data(), zeros.size(), "LockMemoPadAndSeekEOF")) return 0;
   }
   state->locked_end_block = static_cast<std::uint32_t>(end / block);
