@@ -25,6 +25,15 @@ namespace qd::memo_test {
 
 using table_test::Bytes;
 
+// The whole file in one read (the model test reads large memo files often).
+inline Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  Bytes bytes(static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg())));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
 inline std::uint32_t Le32(const Bytes& b, std::size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
@@ -55,7 +64,7 @@ class MemoTest : public table_test::TableTest {
     return Path(table + "." + ExtensionOf(version));
   }
   Bytes MemoBytes(const std::string& table, std::uint8_t version) const {
-    return table_test::ReadAll(MemoPath(table, version));
+    return FileBytes(MemoPath(table, version));
   }
 
   // Creates table `name` (NAME C(10), NOTES M) of the version with an empty
