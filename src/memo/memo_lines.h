@@ -41,10 +41,12 @@ namespace qd {
 
 namespace memo {
 
-// Lines the line table keeps (at most kMaxLines); lines of a value beyond it
-// are read but not kept.
-inline int MemoLineCapacity = 1024;
+// Lines the line table keeps, at most kMaxLines; lines of a value beyond it
+// are read but not kept (a text reader does not see them, and appending to
+// such a value is refused). It starts at the bound: a smaller table made
+// searches and expressions miss the end of long values.
 inline constexpr int kMaxLines = 16000;
+inline int MemoLineCapacity = kMaxLines;
 inline constexpr int kMaxLineWidth = 254;
 // Wrapping of long lines when a value is read: off, lines are cut at 254
 // characters; on, at the memo width plus 1.

@@ -10,7 +10,7 @@ namespace qd {
 void InitMemoUnit() {
   memo::MemoLockWaitMs = 5000;
   memo::FlushAfterWrite = false;
-  memo::MemoLineCapacity = 1024;
+  memo::MemoLineCapacity = memo::kMaxLines;
   memo::MemoWidth = 78;
   memo::MemoWrap = false;
   memo::ClearLines();

@@ -92,7 +92,7 @@ TEST_F(MemoLinesTest, GetMemoFillsTheLineTableUpToItsCapacity) {
   EXPECT_EQ(table.dropped, 1u);
   memo::MemoWrap = true;
   memo::MemoWidth = 2;
-  memo::MemoLineCapacity = 1024;
+  memo::MemoLineCapacity = memo::kMaxLines;
   ASSERT_TRUE(GetMemo(block));
   EXPECT_EQ(table.lines.size(), 4u);  // one, two, thr, ee: lines of 3
 }
@@ -149,7 +149,7 @@ TEST_F(MemoLinesTest, AFullLineTableStoresNothingAndKeepsTheOldValue) {
   block = AppendValue("a\r\nb\r\nc");
   EXPECT_EQ(WriteText(block, "d", true), pf::kIoWriteFault);
   EXPECT_EQ(ValueOf(2), "a\r\nb\r\nc");
-  memo::MemoLineCapacity = 1024;
+  memo::MemoLineCapacity = memo::kMaxLines;
 }
 
 TEST_F(MemoLinesTest, TextIsConvertedForOemTablesAndOldLinesKeptAsStored) {
