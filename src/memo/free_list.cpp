@@ -120,7 +120,11 @@ bool OldValueBlocks(MemoState& state, std::uint32_t block, std::uint32_t& count,
 bool UpdateFreeListEnd(MemoState& state, std::uint32_t block_count, const std::string& operation) {
   const std::uint32_t end_block = state.locked_end_block != 0 ? state.locked_end_block : block_count;
   FreeChain chain;
-  if (!ReadFreeChain(state, end_block, chain, operation)) return false;
+  if (state.list_known_empty && state.blocks_given_up == 0) {
+    chain.head = end_block;  // the header's head is rewritten below
+  } else if (!ReadFreeChain(state, end_block, chain, operation)) {
+    return false;
+  }
   if (chain.runs.empty()) {
     if (chain.head != block_count && !WriteLink(state, kNextFreeOffset, block_count, operation))
       return false;
@@ -169,6 +173,7 @@ BlockPlacement FindBlocks(MemoState& state, std::int32_t old_block, std::uint32_
   if (needed > 0) {
     FreeChain chain;
     if (!ReadFreeChain(state, end_block, chain, operation)) return BlockPlacement{};
+    state.list_known_empty = chain.runs.empty() && old_count == 0;
     for (std::size_t i = 0; i < chain.runs.size(); ++i) {
       const FreeRun& run = chain.runs[i];
       if (run.length < needed) continue;
@@ -182,6 +187,7 @@ BlockPlacement FindBlocks(MemoState& state, std::int32_t old_block, std::uint32_
         if (!WriteRun(state, link, after, rest, operation)) return BlockPlacement{};
       }
       if (!WriteLink(state, LinkOffset(state, chain, i), link, operation)) return BlockPlacement{};
+      state.list_known_empty = false;
       placement.block = run.block;
       return placement;
     }
@@ -224,6 +230,7 @@ bool GiveUpBlocks(MemoState& state, std::uint32_t block, std::uint32_t count,
     if (!WriteLink(state, LinkOffset(state, chain, i), block, operation)) return false;
   }
   state.blocks_given_up += count;
+  state.list_known_empty = false;
   return true;
 }
 

@@ -105,7 +105,10 @@ bool WriteAt(MemoState& state, std::uint64_t offset, const void* buffer, std::si
              const std::string& operation) {
   std::size_t done = 0;
   const std::uint32_t rc = pf::WriteAt(state.file, offset, buffer, count, done);
-  if (rc == 0 && done == count) return true;
+  if (rc == 0 && done == count) {
+    if (state.locked_size != 0) state.locked_size = std::max<std::uint64_t>(state.locked_size, offset + count);
+    return true;
+  }
   ReleaseLockQuietly(state);
   const std::uint16_t code = rc == 0 ? 29 : table_text::WriteErrorCode(rc);
   SetError(code, state.file_name + RecordText() + " [" + operation + "]");
@@ -116,6 +119,8 @@ void ReleaseLockQuietly(MemoState& state) {
   if (!state.lock_held) return;
   state.lock_held = false;
   state.locked_end_block = 0;
+  state.locked_size = 0;
+  state.list_known_empty = false;
   pf::UnlockRange(state.file, kMemoLockOffset, kMemoLockLength);
 }
 
@@ -243,6 +248,8 @@ bool LockMemo(MemoState& state) {
 
 bool UnlockMemo(MemoState& state) {
   state.locked_end_block = 0;
+  state.locked_size = 0;
+  state.list_known_empty = false;
   if (!state.lock_held) return true;
   state.lock_held = false;
   if (pf::UnlockRange(state.file, kMemoLockOffset, kMemoLockLength) != 0) {
@@ -265,6 +272,7 @@ std::uint64_t LockMemoPadAndSeekEOF(const std::string& operation) {
   if (!SizeOf(*state, size, operation)) return 0;
   if (IsDbase3(*state) && size == kDbase3EmptyFileSize) {
     state->locked_end_block = 1;
+    state->locked_size = size;
     return size;
   }
   const std::uint64_t block = state->block_size;
@@ -291,6 +299,7 @@ std::uint64_t LockMemoPadAndSeekEOF(const std::string& operation) {
     if (!memo::WriteAt(*state, size, zeros.data(), zeros.size(), "LockMemoPadAndSeekEOF")) return 0;
   }
   state->locked_end_block = static_cast<std::uint32_t>(end / block);
+  state->locked_size = end;
   return end;
 }
 
@@ -312,8 +321,8 @@ bool MainHeaderWrite(MemoState& state, std::uint32_t next_free) {
 bool UpdateMemoHeader() {
   MemoState* state = RequireMemo("UpdateMemoHeader()");
   if (state == nullptr) return false;
-  std::uint64_t size = 0;
-  if (!SizeOf(*state, size, "UpdateMemoHeader()")) return false;
+  std::uint64_t size = state->locked_size;
+  if (size == 0 && !SizeOf(*state, size, "UpdateMemoHeader()")) return false;
   const std::uint32_t block_count = static_cast<std::uint32_t>(
       std::min<std::uint64_t>(BlocksOf(*state, size), std::numeric_limits<std::uint32_t>::max()));
   if (IsDbase4(*state)) {
@@ -362,44 +371,49 @@ bool ReadMemoValue(std::int32_t block, std::string& bytes, const std::string& op
   const WorkArea& area = OwnerArea();
   const std::uint64_t number = block < 0 ? -static_cast<std::int64_t>(block) : block;
   const std::uint64_t offset = BlockOffset(*state, number);
-  std::uint64_t size = 0;
-  if (!SizeOf(*state, size, operation)) return false;
   auto damaged = [&](std::uint16_t code) {
     SetError(code, state->file_name + " Memo block # " + std::to_string(block) + RecordText() +
                        " [" + operation + "]");
     return false;
   };
-  if (number < FirstDataBlock(*state) || size == 0 || offset >= size - 1) return damaged(1003);
+  if (number < FirstDataBlock(*state)) return damaged(1003);
 
   try {
-    std::vector<std::uint8_t> first(static_cast<std::size_t>(std::min<std::uint64_t>(kFirstRead, size - offset)));
+    // Most values come whole with their block header in the first read; a
+    // short read tells where the file ends.
+    std::vector<std::uint8_t> chunk(kFirstRead);
     std::size_t got = 0;
-    if (!memo::ReadAt(*state, offset, first.data(), first.size(), got, operation)) return false;
-    const bool fox = IsFoxPro(*state);
+    if (!memo::ReadAt(*state, offset, chunk.data(), chunk.size(), got, operation)) return false;
+    if (got <= 1) return damaged(1003);  // at or beyond the file's last byte
     bool headed = false;
     std::uint64_t length = 0;
-    if (fox) {
+    if (IsFoxPro(*state)) {
       if (got < kBlockHeaderSize) return damaged(30);
       headed = true;
-      length = Get32BE(first.data() + kFoxLengthOffset);
-    } else if (HasDbtHeader(first.data(), got)) {
+      length = Get32BE(chunk.data() + kFoxLengthOffset);
+    } else if (HasDbtHeader(chunk.data(), got)) {
       headed = true;
-      const std::uint32_t stored = Get32LE(first.data() + kDbtLengthOffset);
+      const std::uint32_t stored = Get32LE(chunk.data() + kDbtLengthOffset);
       if (stored < kBlockHeaderSize) return damaged(30);
       length = stored - kBlockHeaderSize;
     }
 
     if (headed) {
-      const std::uint64_t start = offset + kBlockHeaderSize;
-      if (length > size - std::min(size, start)) return damaged(30);  // runs past the file's end
-      bytes.resize(static_cast<std::size_t>(length));
       const std::size_t in_first = static_cast<std::size_t>(
           std::min<std::uint64_t>(length, got - kBlockHeaderSize));
-      std::memcpy(bytes.data(), first.data() + kBlockHeaderSize, in_first);
+      if (in_first < length) {
+        // Longer than the first read: the file must hold all of it.
+        std::uint64_t size = 0;
+        if (got < chunk.size()) return damaged(30);
+        if (!SizeOf(*state, size, operation)) return false;
+        if (length > size - std::min(size, offset + kBlockHeaderSize)) return damaged(30);
+      }
+      bytes.resize(static_cast<std::size_t>(length));
+      std::memcpy(bytes.data(), chunk.data() + kBlockHeaderSize, in_first);
       if (in_first < length) {
         std::size_t done = 0;
-        if (!memo::ReadAt(*state, start + in_first, bytes.data() + in_first, bytes.size() - in_first,
-                          done, operation))
+        if (!memo::ReadAt(*state, offset + kBlockHeaderSize + in_first, bytes.data() + in_first,
+                          bytes.size() - in_first, done, operation))
           return false;
         if (done < bytes.size() - in_first) return damaged(30);
       }
@@ -409,18 +423,16 @@ bool ReadMemoValue(std::int32_t block, std::string& bytes, const std::string& op
     }
 
     // A text value: up to its first end marker, or to the end of the file.
-    std::vector<std::uint8_t> chunk = std::move(first);
     std::uint64_t at = offset;
-    std::size_t have = got;
     for (;;) {
-      if (area.after_read) RunHook(area.after_read, chunk.data(), have);
-      const void* marker = std::memchr(chunk.data(), kTextEnd, have);
-      const std::size_t take = marker ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(marker) - chunk.data()) : have;
+      if (area.after_read) RunHook(area.after_read, chunk.data(), got);
+      const auto* marker = static_cast<const std::uint8_t*>(std::memchr(chunk.data(), kTextEnd, got));
+      const std::size_t take = marker != nullptr ? static_cast<std::size_t>(marker - chunk.data()) : got;
       bytes.append(reinterpret_cast<const char*>(chunk.data()), take);
-      at += have;
-      if (marker != nullptr || at >= size || have == 0) return true;
-      chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kTextChunk, size - at)));
-      if (!memo::ReadAt(*state, at, chunk.data(), chunk.size(), have, operation)) return false;
+      if (marker != nullptr || got < chunk.size()) return true;
+      at += got;
+      chunk.resize(kTextChunk);
+      if (!memo::ReadAt(*state, at, chunk.data(), chunk.size(), got, operation)) return false;
     }
   } catch (const std::bad_alloc&) {
     bytes.clear();
@@ -449,6 +461,11 @@ bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t
     return UpdateMemoHeader();
   }
 
+  // A block header's length field holds at most 32 bits.
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max() - 2 * kBlockHeaderSize) {
+    SetError(1004, state->file_name + RecordText() + " [" + operation + "]");
+    return false;
+  }
   const bool text = IsDbase3(*state) && !NeedsBlockHeader(bytes);
   std::vector<std::uint8_t> image;
   try {
@@ -461,15 +478,15 @@ bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t
       std::memset(image.data() + bytes.size(), kTextEnd, kTextEndSize);
       if (area.before_write) RunHook(area.before_write, image.data(), image.size());
     } else {
-      if (bytes.size() > std::numeric_limits<std::uint32_t>::max() - kBlockHeaderSize) {
-        SetError(1004, state->file_name + RecordText() + " [" + operation + "]");
-        return false;
-      }
       image.resize(kBlockHeaderSize + bytes.size());
       PutGroupHeader(*state, image.data(), static_cast<std::uint32_t>(bytes.size()));
       std::memcpy(image.data() + kBlockHeaderSize, bytes.data(), bytes.size());
       if (area.before_write)
         RunHook(area.before_write, image.data() + kBlockHeaderSize, bytes.size());
+      // Zero bytes to the end of the last block: the file stays a whole
+      // number of blocks, so the next value needs no padding write.
+      const std::size_t block_size = state->block_size;
+      image.resize((image.size() + block_size - 1) / block_size * block_size, 0);
     }
   } catch (const std::bad_alloc&) {
     SetError(217, state->file_name + RecordText() + " [" + operation + "]");

@@ -42,6 +42,12 @@ struct MemoState {
   // was taken. Every free-list link at or beyond it ends the list, so a
   // value the writer places at the end never reads as free.
   std::uint32_t locked_end_block = 0;
+  // While a writer holds the lock it alone makes the file grow: the file's
+  // size as it knows it (0 when not known).
+  std::uint64_t locked_size = 0;
+  // While a writer holds the lock: the free list had no run when the writer
+  // looked, and it has not changed since.
+  bool list_known_empty = false;
   // dBASE IV: blocks given up since the last header update.
   std::uint32_t blocks_given_up = 0;
 
