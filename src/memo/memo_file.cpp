@@ -116,11 +116,11 @@ bool WriteAt(MemoState& state, std::uint64_t offset, const void* buffer, std::si
 }
 
 void ReleaseLockQuietly(MemoState& state) {
-  if (!state.lock_held) return;
-  state.lock_held = false;
   state.locked_end_block = 0;
   state.locked_size = 0;
   state.list_known_empty = false;
+  if (!state.lock_held) return;
+  state.lock_held = false;
   pf::UnlockRange(state.file, kMemoLockOffset, kMemoLockLength);
 }
 

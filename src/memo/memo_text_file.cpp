@@ -141,6 +141,8 @@ std::uint16_t MemoFlush(pf::TextFile& file) {
 
 std::uint16_t MemoClose(pf::TextFile& file) {
   std::uint16_t code = 0;
+  // Text written to a line table that another text file took since is lost.
+  if (text_state.owner != &file && file.mode == pf::TextMode::Output) code = kNoLineTable;
   if (text_state.owner == &file && file.mode == pf::TextMode::Output) {
     // The text after the last line feed is the value's last line.
     if (!text_state.pending.empty() && CommitPending(kWrapped) != 0) code = pf::kIoWriteFault;

@@ -199,6 +199,11 @@ TEST_F(MemoLinesTest, ErrorsOfTheBindingAndTheTextFileProcedures) {
   EXPECT_EQ(pf::TextReadLine(file, line), 104);
   pf::TextClose(file);
   EXPECT_EQ(pf::TextClose(other), 0);
+  ASSERT_EQ(pf::TextRewrite(other), 0);
+  ASSERT_EQ(pf::TextReset(file), 0);
+  EXPECT_EQ(pf::TextClose(other), 104);  // its text went nowhere
+  EXPECT_EQ(other_block, 0);
+  pf::TextClose(file);
   EXPECT_EQ(pf::TextWrite(file, "x"), pf::kIoNotOpen);
 
   Close();
