@@ -220,9 +220,14 @@ void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* 
       if (f.length > 1) std::memset(field + 1, ' ', f.length - 1u);
       break;
     case NativeSlot::Memo: {
-      // A memo field without a value stays blank, as dBASE keeps it.
+      // A memo field without a value is blank, as dBASE keeps it (other
+      // programs take "0" for a block number and fail on it).
       std::int32_t v;
       std::memcpy(&v, slot, 4);
+      if (v == 0) {
+        std::memset(field, ' ', f.length);
+        break;
+      }
       if (std::memchr(text, '*', f.length) == nullptr &&
           ClampTo32(ReadInteger(text, f.length)) == v)
         break;

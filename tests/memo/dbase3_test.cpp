@@ -47,7 +47,7 @@ TEST_F(Dbase3Test, EmptyValuesTakeNoBlockAndRewritesGoToTheEnd) {
   // 512 would leave the file at 513 bytes, looking empty, and be overwritten).
   EXPECT_EQ(AppendValue(""), 0);
   EXPECT_EQ(File().size(), 513u);
-  EXPECT_EQ(CurrentWorkArea()->record[11], ' ');  // the field stays blank
+  EXPECT_EQ(Peek(2, 1), std::string(10, ' '));  // the field stays blank
   EXPECT_EQ(AppendValue("second"), 1);
   EXPECT_EQ(SetValue(1, "first"), 2);
   EXPECT_EQ(ValueOf(1), "first");
@@ -56,7 +56,7 @@ TEST_F(Dbase3Test, EmptyValuesTakeNoBlockAndRewritesGoToTheEnd) {
   EXPECT_EQ(SetValue(2, "second, longer"), 3);
   EXPECT_EQ(ValueOf(2), "second, longer");
   EXPECT_EQ(SetValue(2, ""), 0);
-  EXPECT_EQ(CurrentWorkArea()->record[11], ' ');  // cleared to blanks, not "0"
+  EXPECT_EQ(Peek(2, 2), std::string(10, ' '));  // cleared to blanks, not "0"
   EXPECT_EQ(ValueOf(2), "");
 }
 
