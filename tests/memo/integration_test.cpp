@@ -22,7 +22,7 @@ TEST_F(MemoIntegrationTest, EveryMemoVersionOpensAndClosesWithItsMemoFile) {
     ASSERT_TRUE(CurrentWorkArea()->memo) << name;
     EXPECT_EQ(State().memo_type, version);
     EXPECT_TRUE(State().shared);
-    EXPECT_EQ(AppendValue("value of " + name), version == 0xF5 ? 1 : 1);
+    EXPECT_EQ(AppendValue("value of " + name), 1);
     Close();
     // The memo file is closed with the table: it can be replaced now.
     EXPECT_EQ(std::remove(MemoPath(name, version).c_str()), 0) << name;
@@ -101,7 +101,7 @@ TEST_F(MemoIntegrationTest, MemoFieldsInExpressionsReadTheirText) {
   InitExpressionUnit();
   MakeMemoTable("expr", 0xF5);
   Open("expr");
-  AppendValue("one\r\ntwo\r\n" + std::string(300, 'x'));
+  AppendValue("one\r\ntwo\x8D\n" + std::string(300, 'x'));  // a soft return joins its line
   std::string text = "NOTES";
   ExprRecord* record = AssignExpr(text);
   ASSERT_NE(record, nullptr);
