@@ -25,9 +25,6 @@ namespace pf = qd::platform;
 namespace {
 
 constexpr int kImmediateLockTries = 11;
-// Record hooks see memo values in units of this many bytes, counted from the
-// value's first byte (the block header is never passed through them).
-constexpr std::size_t kHookUnit = 512;
 // The first read of a value takes its block header and, for most values, all
 // of its bytes.
 constexpr std::size_t kFirstRead = 4096;
@@ -40,8 +37,8 @@ std::uint32_t HeaderSize(const MemoState& state) {
 }
 
 void RunHook(const RecordHook& hook, std::uint8_t* bytes, std::size_t count) {
-  for (std::size_t at = 0; at < count; at += kHookUnit)
-    hook(bytes + at, std::min(kHookUnit, count - at));
+  for (std::size_t at = 0; at < count; at += kUnitSize)
+    hook(bytes + at, std::min(kUnitSize, count - at));
 }
 
 // A dBASE III text value may not hold its end marker or a zero byte (both

@@ -13,7 +13,8 @@
 // blocks a value no longer needs are given up to the free list (a chain of
 // runs in increasing block order, coalesced with their free neighbours). The
 // old value's blocks are given up only after the new value has been written,
-// so a failed write leaves the old value whole.
+// so a failed write leaves the old value whole (unless it was being
+// rewritten in its own blocks).
 //
 // Failures are reported through SetError with a text that starts with the
 // memo file's name: 217 memory, 1003 a block outside the file, 1007 already
@@ -21,6 +22,7 @@
 // system's code otherwise; 215 without a table, 1019 without a memo file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -58,6 +60,11 @@ struct MemoState {
 };
 
 namespace memo {
+
+// The memo unit's block unit: record hooks see a value's bytes (never its
+// block header) in units of this many bytes, counted from the value's first
+// byte, when it is read and when it is written.
+inline constexpr std::size_t kUnitSize = 512;
 
 // Milliseconds a writer waits for another program's memo lock (after 11
 // immediate tries) before it reports code 1017.
@@ -143,7 +150,9 @@ bool ReadMemoValue(std::int32_t block, std::string& bytes, const std::string& op
 // none) and answers its block in `block`: 0 for an empty value, negated for a
 // dBASE III value that needs a block header (it holds 0x00 or 0x1A bytes or
 // begins like one). The bytes pass through the table's before-write hook.
-// False when it failed (reported); `block` is then 0 and the old value whole.
+// False when it failed (reported); `block` is then 0. The caller stores the
+// answered block into the record, under the record lock it held while it
+// read the old block from the record.
 bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t& block,
                     const std::string& operation);
 
