@@ -458,8 +458,13 @@ bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t
     return UpdateMemoHeader();
   }
 
-  // A block header's length field holds at most 32 bits.
-  if (bytes.size() > std::numeric_limits<std::uint32_t>::max() - 2 * kBlockHeaderSize) {
+  // A block header's length field holds at most 32 bits, and the padded
+  // image must fit in memory (a 32-bit build's objects stay below 2 GiB).
+  constexpr std::uint64_t kLargestValue =
+      std::min<std::uint64_t>(std::numeric_limits<std::uint32_t>::max(),
+                              static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max())) -
+      4 * kBlockHeaderSize - 2 * 1024 * 64;
+  if (bytes.size() > kLargestValue) {
     SetError(1004, state->file_name + RecordText() + " [" + operation + "]");
     return false;
   }
