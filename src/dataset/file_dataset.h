@@ -67,6 +67,11 @@ class TQdFileDataSet : public TQdCDataSet {
   bool IsSequenced() override;
   bool Locate(const std::string& key_fields, const fw::Variant& key_values,
               fw::TLocateOptions options) override;
+  // A memo field's value of the active record, for reading: a memory stream
+  // holding the stored bytes (converted from the OEM code page when the table
+  // keeps its text there and the value is text). Other modes have no stream
+  // yet: memo values are not written through the dataset.
+  std::unique_ptr<fw::TStream> CreateBlobStream(fw::TField* field, fw::TBlobStreamMode mode) override;
 
  protected:
   bool OpenTable(const std::string& file_name) override;

@@ -195,13 +195,13 @@ class TQdDataSet : public TQdPrimDataset {
   fw::TFieldClass GetFieldClass(fw::TFieldType type) override;
   fw::TGetResult GetRecord(fw::TRecordBuffer buffer, fw::TGetMode mode, bool do_check) override;
   void InternalCancel() override;
+  // Offset of engine field n's slot in the record data, 0 for none.
+  std::uint16_t SlotOffset(int field_no) const;
 
  private:
   // Slot layout of the record data from the field map; fills
   // field_offsets_ and slot_offsets_ and answers RecDataSize.
   std::uint16_t ComputeRecordLayout();
-  // Offset of engine field n's slot in the record data, 0 for none.
-  std::uint16_t SlotOffset(int field_no) const;
   // The part of QdiOpen that opens the table in the selected work area and
   // builds the field map; false when the table did not open.
   bool OpenInSelectedArea();

@@ -10,6 +10,7 @@
 #include "expressions/expr_internal.h"
 #include "foundation/dates.h"
 #include "foundation/errors.h"
+#include "platform/text_files.h"
 #include "table/work_areas.h"
 
 namespace qd::expr {
@@ -430,7 +431,7 @@ void PushEmptyField(int kind) {
   }
 }
 
-std::string MemoText;  // reused between reads
+std::string MemoLine;  // reused between reads
 
 void PushMemo(std::int32_t reference, int area_number) {
   ExprRecord& r = *CurrentExpr;
@@ -445,27 +446,31 @@ void PushMemo(std::int32_t reference, int area_number) {
   char* out = r.pool_current;
   entry->value.text = out;
   char* const last = r.pool_base + r.pool_size - 1;  // room for the terminator
-  MemoText.clear();
-  if (MemoHooks.ReadMemoText != nullptr && reference != 0) {
-    // The previous work area comes back also when the read reports an error
-    // by raising it, so that later table operations do not act on the
-    // memo's work area.
-    struct AreaRestorer {
+  if (MemoHooks.AssignMemo != nullptr && reference != 0) {
+    // The memo's lines are read through a text file bound to the value and
+    // joined without their line breaks. The previous work area comes back
+    // also when the read reports an error by raising it, so that later
+    // table operations do not act on the memo's work area; the text file
+    // is closed on that way out too.
+    struct Reading {
       int previous;
-      ~AreaRestorer() { CurrentArea = previous; }
-    } restore{CurrentArea};
+      platform::TextFile file;
+      ~Reading() {
+        if (file.mode != platform::TextMode::Closed) platform::TextClose(file);
+        CurrentArea = previous;
+      }
+    } reading{CurrentArea, {}};
     CurrentArea = area_number;
-    if (!MemoHooks.ReadMemoText(reference, MemoText)) MemoText.clear();
-  }
-  // Lines are joined without their line breaks: hard returns (CR LF) and
-  // soft returns (0x8D LF). A Ctrl-Z ends the text as it ends a text file.
-  const std::size_t size = MemoText.size();
-  for (std::size_t i = 0; i < size && out < last; ++i) {
-    const char c = MemoText[i];
-    if (c == '\x1A') break;
-    if (c == '\r' || c == '\n') continue;
-    if (c == '\x8D' && i + 1 < size && MemoText[i + 1] == '\n') continue;
-    *out++ = c;
+    std::int32_t block = reference;
+    if (MemoHooks.AssignMemo(reading.file, &block) && platform::TextReset(reading.file) == 0) {
+      while (out < last && !platform::TextEof(reading.file)) {
+        if (platform::TextReadLine(reading.file, MemoLine) != 0) break;
+        const std::size_t room = static_cast<std::size_t>(last - out);
+        const std::size_t n = MemoLine.size() < room ? MemoLine.size() : room;
+        std::memcpy(out, MemoLine.data(), n);
+        out += n;
+      }
+    }
   }
   *out++ = '\0';
   r.pool_current = out;

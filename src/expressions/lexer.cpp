@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "expressions/expr_internal.h"
 #include "foundation/errors.h"
@@ -58,6 +59,65 @@ void ResetResultAttributes() {
   Parser.ResultDecimals = DefaultDecimals;
 }
 
+// The logical operators and constants, which are written with points.
+constexpr std::string_view kDottedWords[] = {".AND.", ".OR.", ".NOT.", ".T.", ".F."};
+
+// Length of the dotted word the text starts with (upper case), 0 if none.
+std::size_t DottedWordLength(std::string_view text) {
+  for (std::string_view word : kDottedWords) {
+    if (text.substr(0, word.size()) == word) return word.size();
+  }
+  return 0;
+}
+
+// Whether a dotted word starts at `pos` of the expression text (any case).
+bool DottedWordAt(int pos) {
+  std::string ahead;
+  for (int i = pos; i < pos + 5 && i <= static_cast<int>(kMaxText) && Parser.ExprText[i] != '\0'; ++i) {
+    const char c = Parser.ExprText[i];
+    ahead.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+  }
+  return DottedWordLength(ahead) != 0;
+}
+
+// Whether a name is a field of the current work area or a keyword (without
+// the side effects of looking it up for a token).
+bool KnownName(std::string_view name) {
+  if (CurrentArea >= 1 && CurrentArea <= kWorkAreaCount) {
+    if (const WorkArea* area = WorkAreas[static_cast<std::size_t>(CurrentArea)].get()) {
+      for (const FieldEntry& field : area->fields) {
+        if (field.name == name) return true;
+      }
+    }
+  }
+  for (const Keyword& entry : KeywordTable) {
+    if (entry.code != kTokUnmatched && name == entry.name) return true;
+  }
+  return false;
+}
+
+// Where a name that matches nothing splits because a dotted word is written
+// against it (.NOT.DELETED, A.AND.B): the length of its first part, 0 when
+// it holds no dotted word. Of several places the longest first part that is
+// a known name wins (a field may have points in its name), else the first.
+// Names that match something never get here, so no text that compiled
+// before reads differently.
+std::size_t DottedSplit(std::string_view name) {
+  if (name.empty()) return 0;
+  if (name[0] == '.') {
+    const std::size_t length = DottedWordLength(name);
+    return length < name.size() ? length : 0;
+  }
+  std::size_t first = 0;
+  std::size_t known = 0;
+  for (std::size_t dot = name.find('.'); dot != std::string_view::npos; dot = name.find('.', dot + 1)) {
+    if (DottedWordLength(name.substr(dot)) == 0) continue;
+    if (first == 0) first = dot;
+    if (KnownName(name.substr(0, dot))) known = dot;
+  }
+  return known != 0 ? known : first;
+}
+
 int ReadNumber(int first) {
   char digits[kMaxNameLength + 1];
   int count = 0;
@@ -67,6 +127,8 @@ int ReadNumber(int first) {
   for (;;) {
     const bool takes = IsDigit(c) || (c == '.' && !point && !exponent) || (c == 'E' && !exponent);
     if (!takes) break;
+    // 1.AND.X: the point starts an operator, not the decimals.
+    if (c == '.' && DottedWordAt(Parser.ReadPos - 1)) break;
     if (c == '.') point = true;
     if (c == 'E') exponent = true;
     if (count < kMaxNameLength) digits[count++] = static_cast<char>(c);
@@ -111,7 +173,25 @@ int ReadLiteral(int quote) {
   return kTokString;
 }
 
+// Field or keyword token of a collected name.
+int NameToken(const std::string& name, bool qualified) {
+  int token = LookupField(name, qualified);
+  if (token != kTokUnmatched) {
+    int next = ReadChar(true);
+    while (next == ' ' || next == '\t') next = ReadChar(true);
+    UnreadChar();
+    // A function of the same name wins over the field.
+    if (next == '(') token = kTokUnmatched;
+  }
+  if (token == kTokUnmatched) {
+    ResetResultAttributes();
+    token = LookupKeyword(name);
+  }
+  return token;
+}
+
 int ReadName(int first) {
+  const int start = Parser.ReadPos - 1;
   std::string name;
   bool qualified = false;
   int c = first;
@@ -134,19 +214,17 @@ int ReadName(int first) {
   UnreadChar();
   if (name.size() > static_cast<std::size_t>(kMaxNameLength)) name.resize(kMaxNameLength);
 
-  int token = LookupField(name, qualified);
-  if (token != kTokUnmatched) {
-    int next = ReadChar(true);
-    while (next == ' ' || next == '\t') next = ReadChar(true);
-    UnreadChar();
-    // A function of the same name wins over the field.
-    if (next == '(') token = kTokUnmatched;
-  }
-  if (token == kTokUnmatched) {
-    ResetResultAttributes();
-    token = LookupKeyword(name);
-  }
-  return token;
+  const int token = NameToken(name, qualified);
+  if (token != kTokUnmatched || qualified) return token;
+  // Other programs store operators written against names (.NOT.DELETED()):
+  // read the part before the dotted word alone and leave the rest for the
+  // next token. An unqualified name is the text itself, character for
+  // character, so the read position moves back by the rest's length.
+  const std::size_t cut = DottedSplit(name);
+  if (cut == 0) return token;
+  Parser.ReadPos = start + static_cast<int>(cut);
+  name.resize(cut);
+  return NameToken(name, false);
 }
 
 }  // namespace

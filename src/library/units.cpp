@@ -8,6 +8,8 @@
 #include "expressions/expressions.h"
 #include "foundation/dates.h"
 #include "foundation/errors.h"
+#include "indexes/indexes.h"
+#include "memo/memo_unit.h"
 #include "table/work_areas.h"
 
 namespace qd::library {
@@ -35,12 +37,14 @@ void StopTableUnits() {
   }
 }
 
-constexpr std::array<Unit, 6> kUnits{{
+constexpr std::array<Unit, 8> kUnits{{
     {"errors", [] { InitErrorUnit(); }, nullptr},
     {"dates", [] { InitDateUnit(); }, nullptr},
     {"utilities", nullptr, nullptr},
     {"tables", StartTableUnits, StopTableUnits},
     {"expressions", [] { InitExpressionUnit(); }, nullptr},
+    {"indexes", [] { InitIndexUnit(); }, [] { StopIndexUnit(); }},
+    {"memos", [] { InitMemoUnit(); }, nullptr},
     {"datasets", [] { InitDatasetUnit(); }, nullptr},
 }};
 

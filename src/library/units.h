@@ -16,7 +16,7 @@ struct Unit {
 };
 
 // Every unit in start-up order: errors, dates, utilities, the table units,
-// the expression unit, the dataset units.
+// the expression unit, the index unit, the memo unit, the dataset units.
 std::span<const Unit> Units();
 
 // Runs every start-up section once, in list order. Later calls do nothing.

@@ -9,6 +9,10 @@
 #include <functional>
 #include <string>
 
+namespace qd::platform {
+struct TextFile;
+}
+
 namespace qd {
 
 // ------------------------------------------------------------- indexes ----
@@ -68,9 +72,11 @@ struct MemoState;
 
 // Memo hooks act on the current work area's memo file.
 struct MemoHookTable {
-  // Delivers the text of the memo value starting at `block` (the absolute
-  // value is used; 0 gives an empty text). False when it failed (reported).
-  bool (*ReadMemoText)(std::int32_t block, std::string& text) = nullptr;
+  // Binds a runtime text file to the memo value whose block the variable
+  // holds (the absolute value is used; 0 is an empty value), so that the
+  // text operations of platform/text_files.h read its lines. False when the
+  // current work area has no table or no memo file (reported).
+  bool (*AssignMemo)(platform::TextFile& file, std::int32_t* block) = nullptr;
   // Rewrites the memo file keeping only the values the records refer to.
   void (*PackMemofile)() = nullptr;
   // Opens the memo file of the current table. `table_base` is the table's

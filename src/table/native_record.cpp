@@ -291,12 +291,17 @@ void NativeToField(const FieldEntry& f, const std::uint8_t* slot, std::uint8_t* 
       break;
     }
     case NativeSlot::Memo: {
-      // A memo field without a value stays blank, as dBASE keeps it.
+      // A memo field without a value is blank, as dBASE keeps it (other
+      // programs take "0" for a block number and fail on it).
       std::int32_t v;
       std::memcpy(&v, slot, 4);
       if ((keep == StoredTexts::KeepAll || std::memchr(text, '*', f.length) == nullptr) &&
           ClampTo32(ReadInteger(text, f.length)) == v)
         break;
+      if (v == 0) {
+        std::memset(field, ' ', f.length);
+        break;
+      }
       PutInteger(field, f.length, v);
       break;
     }

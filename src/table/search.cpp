@@ -13,6 +13,7 @@
 #include "foundation/dates.h"
 #include "foundation/errors.h"
 #include "platform/platform.h"
+#include "platform/text_files.h"
 #include "table/table_text.h"
 #include "table/work_areas.h"
 
@@ -369,26 +370,28 @@ bool LocateFields(const std::string& field_list, const std::vector<SearchValue>&
 }
 
 bool MemoContains(const std::string& text, const std::string& field_text) {
-  const std::int32_t block = static_cast<std::int32_t>(std::strtol(field_text.c_str(), nullptr, 10));
-  if (block <= 0) return false;
-  if (MemoHooks.ReadMemoText == nullptr) {
+  // dBASE III values written with a block header are named by the negated
+  // block: the value is the same.
+  const long number = std::strtol(field_text.c_str(), nullptr, 10);
+  if (number == 0 || number < -2147483647L || number > 2147483647L) return false;
+  if (MemoHooks.AssignMemo == nullptr) {
     SetError(220, kMemoUnitMissing);
     return false;
   }
-  std::string memo;
-  if (!MemoHooks.ReadMemoText(block, memo)) return false;
-  std::size_t from = 0;
-  while (from <= memo.size()) {
-    std::size_t end = memo.find_first_of("\r\n", from);
-    if (end == std::string::npos) end = memo.size();
-    std::string line = memo.substr(from, end - from);
-    if (!SearchCaseSensitive) UpperAnsi(line);
-    if (line.find(text) != std::string::npos) return true;
-    if (end == memo.size()) break;
-    // A line ends at CR, LF or CR LF.
-    from = end + ((memo[end] == '\r' && end + 1 < memo.size() && memo[end + 1] == '\n') ? 2 : 1);
+  std::int32_t block = static_cast<std::int32_t>(number);
+  platform::TextFile memo;
+  if (!MemoHooks.AssignMemo(memo, &block)) return false;
+  bool found = false;
+  if (platform::TextReset(memo) == 0) {
+    std::string line;
+    while (!found && !platform::TextEof(memo)) {
+      if (platform::TextReadLine(memo, line) != 0) break;
+      if (!SearchCaseSensitive) UpperAnsi(line);
+      found = line.find(text) != std::string::npos;
+    }
+    platform::TextClose(memo);
   }
-  return false;
+  return found;
 }
 
 }  // namespace qd

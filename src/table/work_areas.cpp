@@ -47,9 +47,9 @@ void CloseSlot(int number) {
     ~Restore() { CurrentArea = saved; }
   } restore{CurrentArea};
   CurrentArea = number;
-  if (IndexHooks.OrderActive != nullptr && IndexHooks.CloseIndex != nullptr &&
-      IndexHooks.OrderActive())
-    IndexHooks.CloseIndex();
+  // The index unit closes whatever index the work area holds (nothing when
+  // it holds none), also one opened while no order is active.
+  if (IndexHooks.CloseIndex != nullptr) IndexHooks.CloseIndex();
   if (!area->exclusive) RefreshRecordCount(*area);
   if (area->lock_kind != 0) Unlock();
   area->swap.clear();

@@ -112,12 +112,26 @@ TEST_F(CompileTest, AbbreviationsAndPoolBytes) {
   EXPECT_EQ(pool("UPPER('ab')"), 3);
 }
 
-TEST_F(CompileTest, LogicalOperatorsNeedSeparatedNames) {
-  Open(1, "flags", {{"A", 'L', 1}, {"B", 'L', 1}}, {"TF"});
+TEST_F(CompileTest, DottedOperatorsWrittenAgainstNames) {
+  Open(1, "flags", {{"A", 'L', 1}, {"B", 'L', 1}, {"X.AND.Y", 'L', 1}, {"N", 'N', 3}}, {"TFT  7"}, {false});
   EXPECT_FALSE(Logical("A .AND. B"));
   EXPECT_TRUE(Logical("(A).OR.(B)"));
-  EXPECT_NE(CompileError("A.AND.B").find("Syntax error"), std::string::npos);
-  // A number cannot start with a point.
+  // Other programs store operators and constants against names and numbers.
+  EXPECT_FALSE(Logical("A.AND.B"));
+  EXPECT_TRUE(Logical("a.or.b"));
+  EXPECT_TRUE(Logical(".NOT.DELETED()"));
+  EXPECT_TRUE(Logical(".not.B.and.A"));  // (.NOT. B) .AND. A
+  EXPECT_FALSE(Logical(".T..AND..F."));
+  EXPECT_TRUE(Logical("N=7.AND.A"));
+  EXPECT_TRUE(Logical("N = 7.5 .OR. N > 1.OR.B"));
+  EXPECT_EQ(Number("1.5 + N"), 8.5);
+  // A name that matches something keeps its meaning, points and all.
+  EXPECT_TRUE(Logical("X.AND.Y"));
+  EXPECT_TRUE(Logical("X.AND.Y.AND.A"));
+  // Points that start no operator still make one name; a number still
+  // cannot start with a point.
+  EXPECT_NE(CompileError("A.B").find("Syntax error"), std::string::npos);
+  EXPECT_NE(CompileError("A.ANDB").find("Syntax error"), std::string::npos);
   EXPECT_NE(CompileError(".5 + 1").find("Syntax error"), std::string::npos);
 }
 

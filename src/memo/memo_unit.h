@@ -1,0 +1,10 @@
+// The memo unit's start-up: it fills the table layer's memo hooks (reading
+// memo text, opening and closing memo files, storing a text as a new value)
+// and sets its settings to their start values.
+#pragma once
+
+namespace qd {
+
+void InitMemoUnit();
+
+}  // namespace qd
