@@ -249,6 +249,32 @@ TEST_F(SharedIoTest, CollectedAppendsLeaveTheFileAsSingleWritesDid) {
   }
 }
 
+// An index unit's append hook sees the new record and reads it back; on a
+// shared table with an index order the record is in the file before the
+// index is given back to the other programs.
+TEST_F(SharedIoTest, AnAppendHookReadsTheNewRecordBack) {
+  CreateNamesTable("HOOK.DBF", {"FIRST"});
+  Open("HOOK.DBF");
+  const std::size_t header = CurrentWorkArea()->header_length;
+  static std::string seen;
+  seen.clear();
+  IndexHooks.OrderActive = [] { return true; };
+  IndexHooks.AppendNewKey = [] {
+    WorkArea* area = CurrentWorkArea();
+    ASSERT_TRUE(GetDbfRecord(*area, area->record_number));
+    seen += std::string(area->record.begin() + 1, area->record.begin() + 4) + ",";
+  };
+  ASSERT_TRUE(ALock());
+  for (int n = 1; n <= 3; ++n) {
+    Fill(n);
+    Append();
+    ASSERT_EQ(ErrorCode, 0) << ErrorText;
+    EXPECT_EQ(FileBytes("HOOK.DBF").size(), header + 16u * (n + 1));
+  }
+  EXPECT_EQ(seen, "R1 ,R2 ,R3 ,");
+  Unlock();
+}
+
 #ifndef _WIN32
 // A full disk, simulated by a small file system of its own: the append that
 // finds no room reports it, and every append reported before is in the
