@@ -188,7 +188,10 @@ std::unique_ptr<fw::TStream> TQdFileDataSet::CreateBlobStream(fw::TField* field,
   const fw::TRecordBuffer record = GetActiveRecBuf();
   const std::uint16_t offset = SlotOffset(field->FieldNo());
   std::int32_t block = 0;
-  if (record != nullptr && offset != 0) std::memcpy(&block, record + offset, sizeof block);
+  if (record != nullptr && offset != 0) {
+    ConvertSlots(record, field->FieldNo());
+    std::memcpy(&block, record + offset, sizeof block);
+  }
   if (block == 0) return stream;
   const bool open_here = !KeepsTableOpen();
   if (open_here) DirectOpenClose(true);

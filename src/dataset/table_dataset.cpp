@@ -138,6 +138,7 @@ TDbfFieldProps::TDbfFieldProps(bool copy_image) {
     f.Slot = area->fields[static_cast<std::size_t>(n - 1)].slot;
     fields_.push_back(std::move(f));
   }
+  image_size_ = area->native_size;
   if (copy_image) {
     owned_.assign(start, start + area->native_size);
     image_ = owned_.data();
@@ -214,6 +215,8 @@ std::int32_t TQdDataSet::QdiOpen() {
   if (dbf_file_name_.empty()) return kDsNoFileName;
   field_props_.reset();
   rec_data_size_ = 0;
+  record_data_total_ = 0;
+  image_offset_ = marks_offset_ = 0;
   field_offsets_.clear();
   slot_offsets_.clear();
 
@@ -321,6 +324,17 @@ std::uint16_t TQdDataSet::ComputeRecordLayout() {
     if (position > 0xFFFF) throw fw::ERangeError();
   }
   rec_data_size_ = static_cast<std::uint16_t>(position);
+  // The native copy and one mark per engine field, when they fit.
+  const std::uint32_t total = position + field_props_->ImageSize() +
+                              static_cast<std::uint32_t>(field_props_->FieldCount()) + 1;
+  if (total <= 0xFFFF) {
+    image_offset_ = static_cast<std::uint16_t>(position);
+    marks_offset_ = static_cast<std::uint16_t>(position + field_props_->ImageSize());
+    record_data_total_ = static_cast<std::uint16_t>(total);
+  } else {
+    image_offset_ = marks_offset_ = 0;
+    record_data_total_ = rec_data_size_;
+  }
   return rec_data_size_;
 }
 
@@ -345,7 +359,7 @@ void TQdDataSet::InternalInitFieldDefs() {
 
 std::uint16_t TQdDataSet::QdiGetRecordSize() {
   if (rec_data_size_ == 0 && field_props_ && field_props_->Valid()) ComputeRecordLayout();
-  return rec_data_size_;
+  return record_data_total_;
 }
 
 fw::TFieldClass TQdDataSet::GetFieldClass(fw::TFieldType type) {
@@ -360,53 +374,83 @@ fw::TFieldClass TQdDataSet::GetFieldClass(fw::TFieldType type) {
 
 // ------------------------------------- native record and record data ---
 
+void TQdDataSet::ConvertField(TRecordBuffer buffer, int n, const std::uint8_t* native) {
+  const std::uint16_t offset = SlotOffset(n);
+  if (offset == 0) return;
+  std::uint8_t* slot = buffer + offset;
+  const TDTField& f = field_props_->Field(n);
+  switch (f.Type) {
+    case 'C':
+      PutSlotText(slot, f.Length, SlotText(native, f.Length));
+      break;
+    case 'D': {
+      const double value = DateTextToDateTime(SlotText(native, 10), false);
+      std::memcpy(slot, &value, 8);
+      break;
+    }
+    case 'N':
+    case 'F':
+      if (f.Slot == NativeSlot::NumberText) {
+        PutSlotText(slot, f.Length, fw::Trim(SlotText(native, f.Length)));
+      } else if (f.Slot == NativeSlot::Double) {
+        double value = 0;
+        std::memcpy(&value, native, 8);
+        value = RoundedToDecimals(value, f.Decimals);
+        std::memcpy(slot, &value, 8);
+      } else if (f.Slot == NativeSlot::Int64) {
+        std::memcpy(slot, native, 8);
+      } else {
+        std::memcpy(slot, native, 4);
+      }
+      break;
+    case 'L':
+      slot[0] = native[0];
+      slot[1] = 0;
+      break;
+    case 'M':
+      std::memcpy(slot, native, 4);
+      break;
+    default: break;
+  }
+}
+
 void TQdDataSet::LoadRecord(TRecordBuffer buffer) {
   if (!field_props_ || !field_props_->Valid()) return;
   buffer[0] = *field_props_->Address(0);
-  for (int n = 1; n <= field_props_->FieldCount(); ++n) {
-    const std::uint16_t offset = SlotOffset(n);
-    if (offset == 0) continue;
-    const TDTField& f = field_props_->Field(n);
-    const std::uint8_t* native = field_props_->Address(n);
-    std::uint8_t* slot = buffer + offset;
-    switch (f.Type) {
-      case 'C':
-        PutSlotText(slot, f.Length, SlotText(native, f.Length));
-        break;
-      case 'D': {
-        const double value = DateTextToDateTime(SlotText(native, 10), false);
-        std::memcpy(slot, &value, 8);
-        break;
-      }
-      case 'N':
-      case 'F':
-        if (f.Slot == NativeSlot::NumberText) {
-          PutSlotText(slot, f.Length, fw::Trim(SlotText(native, f.Length)));
-        } else if (f.Slot == NativeSlot::Double) {
-          double value = 0;
-          std::memcpy(&value, native, 8);
-          value = RoundedToDecimals(value, f.Decimals);
-          std::memcpy(slot, &value, 8);
-        } else if (f.Slot == NativeSlot::Int64) {
-          std::memcpy(slot, native, 8);
-        } else {
-          std::memcpy(slot, native, 4);
-        }
-        break;
-      case 'L':
-        slot[0] = native[0];
-        slot[1] = 0;
-        break;
-      case 'M':
-        std::memcpy(slot, native, 4);
-        break;
-      default: break;
-    }
+  if (image_offset_ != 0) {
+    // Each field is converted when it is first read.
+    std::memcpy(buffer + image_offset_, field_props_->Address(0), field_props_->ImageSize());
+    std::memset(buffer + marks_offset_, 1, static_cast<std::size_t>(field_props_->FieldCount()) + 1);
+    return;
+  }
+  for (int n = 1; n <= field_props_->FieldCount(); ++n) ConvertField(buffer, n, field_props_->Address(n));
+}
+
+void TQdDataSet::ConvertSlots(TRecordBuffer buffer, int which) {
+  if (image_offset_ == 0 || !field_props_ || !field_props_->Valid()) return;
+  const int count = field_props_->FieldCount();
+  const int first = which == kAllFields ? 1 : which;
+  const int last = which == kAllFields ? count : which;
+  if (first < 1 || last > count) return;
+  const std::uint8_t* image = buffer + image_offset_;
+  const std::uint8_t* base = field_props_->Address(0);
+  for (int n = first; n <= last; ++n) {
+    std::uint8_t& mark = buffer[marks_offset_ + n];
+    if (mark == 0) continue;
+    mark = 0;
+    ConvertField(buffer, n, image + (field_props_->Address(n) - base));
   }
 }
 
 void TQdDataSet::StoreRecord(TRecordBuffer buffer, int which) {
   if (!field_props_ || !field_props_->Valid()) return;
+  // Every slot that goes to the native record must hold its value; a slot
+  // stored on its own was just written by the caller.
+  if (which == kAllFields) {
+    ConvertSlots(buffer, kAllFields);
+  } else if (image_offset_ != 0 && which >= 1 && which <= field_props_->FieldCount()) {
+    buffer[marks_offset_ + which] = 0;
+  }
   *field_props_->Address(0) = buffer[0];
   if (which == 0) return;
   for (int n = 1; n <= field_props_->FieldCount(); ++n) {
@@ -481,6 +525,7 @@ std::int32_t TQdDataSet::QdiGetField(fw::TField* field, TRecordBuffer record, bo
   if (size > 0) std::memset(value, 0, static_cast<std::size_t>(size));
   const std::uint16_t offset = SlotOffset(field->FieldNo());
   if (offset == 0) return kDsOk;
+  ConvertSlots(record, field->FieldNo());
   const std::uint8_t* slot = record + offset;
   switch (field->DataType()) {
     case fw::ftDate:
@@ -773,6 +818,13 @@ std::int32_t TQdDataSet::QdiDeleteRecord() {
     Resync(0);
   }
   return kDsOk;
+}
+
+bool TQdDataSet::GetCurrentRecord(TRecordBuffer buffer) {
+  // The caller takes the whole record: every field is converted.
+  const bool ok = TQdPrimDataset::GetCurrentRecord(buffer);
+  if (ok) ConvertSlots(buffer, kAllFields);
+  return ok;
 }
 
 void TQdDataSet::InternalCancel() {

@@ -19,6 +19,14 @@
 //   L          2           1 true / 0 false, then 0             ftBoolean
 //   M          4           memo block number                    ftMemo
 // Fields of any other type, and fields without a name, have no slot.
+//
+// After the slots (RecDataSize bytes) come a copy of the native record as it
+// was loaded and one byte per engine field, 1 while that field's slot has
+// not been converted from the copy yet. Loading a record copies the native
+// record only; a field is converted when it is first read (or all of them
+// when the whole record is needed: posting, GetCurrentRecord). A buffer
+// cleared to zeros holds converted, empty slots. A table whose record data
+// would not fit in 16 bits this way is converted whole on loading.
 #pragma once
 
 #include <cstdint>
@@ -60,10 +68,13 @@ class TDbfFieldProps {
   // Address of field n's value; field 0 is the deletion flag.
   std::uint8_t* Address(int n) const;
   std::uint16_t OwnedSize() const { return static_cast<std::uint16_t>(owned_.size()); }
+  // Size of the native record image.
+  std::uint16_t ImageSize() const { return image_size_; }
   bool Valid() const { return image_ != nullptr; }
 
  private:
   std::uint8_t* image_ = nullptr;
+  std::uint16_t image_size_ = 0;
   std::vector<std::uint8_t> owned_;
   std::vector<TDTField> fields_;
 };
@@ -117,6 +128,8 @@ class TQdDataSet : public TQdPrimDataset {
   // Framework operations.
   void Post() override;
   bool GetFieldData(fw::TField* field, void* buffer) override;
+  // Fills `buffer` with the current record, every field converted.
+  bool GetCurrentRecord(fw::TRecordBuffer buffer) override;
 
   // ----------------------------------------------- structure list ---
   // Refills DbfFields from the open table (at design time only).
@@ -156,6 +169,9 @@ class TQdDataSet : public TQdPrimDataset {
   static constexpr int kAllFields = -1;
   void LoadRecord(fw::TRecordBuffer buffer);
   void StoreRecord(fw::TRecordBuffer buffer, int which);
+  // Converts engine field n (every field for kAllFields) of a loaded buffer
+  // from its native copy into its slot, when that has not happened yet.
+  void ConvertSlots(fw::TRecordBuffer buffer, int which);
 
   // ------------------------------------------------ cursor operations ---
   std::string GetErrorText(std::int32_t code) override;
@@ -202,6 +218,8 @@ class TQdDataSet : public TQdPrimDataset {
   // Slot layout of the record data from the field map; fills
   // field_offsets_ and slot_offsets_ and answers RecDataSize.
   std::uint16_t ComputeRecordLayout();
+  // Converts field n from the native image at `native` into its slot.
+  void ConvertField(fw::TRecordBuffer buffer, int n, const std::uint8_t* native);
   // The part of QdiOpen that opens the table in the selected work area and
   // builds the field map; false when the table did not open.
   bool OpenInSelectedArea();
@@ -223,6 +241,11 @@ class TQdDataSet : public TQdPrimDataset {
   bool hide_deleted_recs_ = false;
   std::vector<std::uint16_t> field_offsets_;
   std::vector<std::uint16_t> slot_offsets_;  // by engine field number, 0 = none
+  // Where the native copy and the conversion marks start in the record
+  // data; 0 when records are converted whole on loading.
+  std::uint16_t image_offset_ = 0;
+  std::uint16_t marks_offset_ = 0;
+  std::uint16_t record_data_total_ = 0;  // slots, copy and marks
   // Where the cursor stands around the one record image of a table that is
   // not kept open: before it, on it or after it.
   enum class ImagePosition : std::uint8_t { Before, On, After };

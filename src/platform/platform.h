@@ -63,6 +63,11 @@ std::uint32_t WriteAt(FileHandle file, std::uint64_t offset, const void* buffer,
 std::uint32_t FileSize(FileHandle file, std::uint64_t& size);
 std::uint32_t Truncate(FileHandle file, std::uint64_t size);
 std::uint32_t FlushFile(FileHandle file);
+// Reserves disk space for `count` bytes from `offset` without changing the
+// file's size, so that later writes there cannot fail for lack of space.
+// 112 when the disk is full; 50 when the file system cannot reserve space
+// (callers then write without a reservation).
+std::uint32_t ReserveSpace(FileHandle file, std::uint64_t offset, std::uint64_t count);
 
 // Exclusive byte-range locks with Windows LockFile/UnlockFile semantics:
 // owned by the handle, conflicting with every other handle of this or another

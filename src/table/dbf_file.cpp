@@ -21,6 +21,8 @@ namespace pf = qd::platform;
 namespace {
 
 constexpr std::size_t kReadAheadBytes = 64 * 1024;
+// Appended records are collected up to this many bytes and written at once.
+constexpr std::size_t kAppendBatchBytes = 256 * 1024;
 // Header byte 29 (versions other than 0x02): the language driver, which
 // names the character set of the table's text for other programs. 0 says
 // nothing, and readers then take the text for plain ASCII.
@@ -70,6 +72,11 @@ void ReleaseTable(WorkArea& area) {
   area.read_ahead.shrink_to_fit();
   area.read_ahead_first = 0;
   area.read_ahead_count = 0;
+  area.pending_appends.clear();
+  area.pending_appends.shrink_to_fit();
+  area.pending_first = 0;
+  area.pending_count = 0;
+  area.reserved_end = 0;
   area.header_state = HeaderState::Closed;
 }
 
@@ -109,6 +116,93 @@ std::uint64_t RecordOffset(const WorkArea& area, std::int32_t number) {
 
 std::string InvalidRecordText(const WorkArea& area, std::int32_t number, const char* op) {
   return "Invalid record number = " + std::to_string(number) + " (" + area.file_name + ")  " + op;
+}
+
+// A record under this program's own lock: the table lock, or a record lock.
+bool UnderOwnLock(const WorkArea& area, std::int32_t number) {
+  if (area.lock_kind == 2) return true;
+  return std::find(area.record_locks.begin(), area.record_locks.end(), number) !=
+         area.record_locks.end();
+}
+
+// Appends may be collected: nobody else can append or read them back
+// before they are written (the table lock, or exclusive use).
+bool CollectsAppends(const WorkArea& area) {
+  return area.file != pf::kNoFile && (area.exclusive || area.lock_kind == 2);
+}
+
+// Reads the read-ahead block that holds `number`: the records from it
+// onwards, or up to it for a backward step, as far as the known count.
+bool ReadBlockFor(WorkArea& area, std::int32_t number, bool backward) {
+  const std::size_t len = area.record_length;
+  const std::int32_t per_block =
+      static_cast<std::int32_t>(std::max<std::size_t>(1, kReadAheadBytes / len));
+  std::int32_t first = number;
+  if (backward) first = std::max<std::int32_t>(1, number - per_block + 1);
+  const std::int32_t count = std::min<std::int32_t>(per_block, area.record_count - first + 1);
+  area.read_ahead.resize(static_cast<std::size_t>(count) * len);
+  DropReadAhead(area);
+  std::size_t done = 0;
+  std::uint32_t rc =
+      pf::ReadAt(area.file, RecordOffset(area, first), area.read_ahead.data(), area.read_ahead.size(), done);
+  if (rc != 0) {
+    SetError(static_cast<std::uint16_t>(rc), "File:  " + area.file_name + "  [GetDbfRecord]");
+    return false;
+  }
+  const std::int32_t got = static_cast<std::int32_t>(done / len);
+  if (number >= first + got) {
+    SetError(213, "File:  " + area.file_name + "  [GetDbfRecord]");
+    return false;
+  }
+  area.read_ahead_first = first;
+  area.read_ahead_count = got;
+  return true;
+}
+
+// Writes one record at `offset` at once (no collecting).
+bool WriteRecordNow(WorkArea& area, std::uint64_t offset) {
+  TransformForWrite(area, area.record.data(), 1);
+  std::size_t done = 0;
+  std::uint32_t rc = pf::WriteAt(area.file, offset, area.record.data(), area.record_length, done);
+  // Whatever reached the file, a torn write's first part included.
+  NoteFileWrite(area, offset, area.record.data(), std::min<std::size_t>(done, area.record_length));
+  TransformAfterRead(area, area.record.data(), 1);
+  if (rc != 0 || done < area.record_length) {
+    SetError(WriteErrorCode(rc), "File:  " + area.file_name + " [Replace/Append/PutDbfRecord]");
+    return false;
+  }
+  return true;
+}
+
+// Appends record `number` (the next one) to the collection, after making
+// sure the disk holds room for it: a reservation covers every collected
+// record and the end-of-file byte, so writing them later cannot fail for
+// lack of space. Without a reservation the record is written at once.
+bool CollectAppend(WorkArea& area, std::int32_t number) {
+  const std::size_t len = area.record_length;
+  const std::uint64_t offset = RecordOffset(area, number);
+  if (area.pending_count > 0 &&
+      (number != area.pending_first + area.pending_count ||
+       area.pending_appends.size() + len > kAppendBatchBytes)) {
+    if (!WritePendingAppends(area)) return false;
+  }
+  if (offset + len + 1 > area.reserved_end) {
+    const std::uint64_t want = std::max<std::uint64_t>(kAppendBatchBytes, len + 1);
+    if (pf::ReserveSpace(area.file, offset, want) != 0) {
+      area.reserved_end = 0;
+      return WritePendingAppends(area) && WriteRecordNow(area, offset);
+    }
+    area.reserved_end = offset + want;
+  }
+  if (area.pending_count == 0) {
+    area.pending_appends.reserve(kAppendBatchBytes);
+    area.pending_first = number;
+  }
+  TransformForWrite(area, area.record.data(), 1);
+  area.pending_appends.insert(area.pending_appends.end(), area.record.begin(), area.record.end());
+  TransformAfterRead(area, area.record.data(), 1);
+  ++area.pending_count;
+  return true;
 }
 
 // Checks an append of record `number` before anything is written.
@@ -204,6 +298,10 @@ std::int64_t RecordsInFile(WorkArea& area) {
 
 void RefreshRecordCount(WorkArea& area) {
   if (area.exclusive) return;
+  // Records collected for appending exist only here yet; while they do,
+  // this program holds the table lock, so nobody else appended.
+  if (area.pending_count > 0) return;
+  DropReadAhead(area);
   std::int64_t n = RecordsInFile(area);
   if (n < 0) return;
   // The end-of-file position (count + 1) moves with the count: left behind,
@@ -214,8 +312,44 @@ void RefreshRecordCount(WorkArea& area) {
   if (at_end_position) area.record_number = area.record_count + 1;
 }
 
+void DropReadAhead(WorkArea& area) {
+  area.read_ahead_first = 0;
+  area.read_ahead_count = 0;
+}
+
+bool WritePendingAppends(WorkArea& area) {
+  if (area.pending_count == 0) return true;
+  const std::size_t len = area.record_length;
+  const std::uint64_t offset = RecordOffset(area, area.pending_first);
+  const std::size_t bytes = area.pending_appends.size();
+  std::size_t done = 0;
+  const std::uint32_t rc = pf::WriteAt(area.file, offset, area.pending_appends.data(), bytes, done);
+  NoteFileWrite(area, offset, area.pending_appends.data(), std::min(done, bytes));
+  if (rc != 0 || done < bytes) {
+    // The whole records that reached the file leave the collection; the rest
+    // stay for the next attempt.
+    const std::size_t whole = std::min(done, bytes) / len;
+    area.pending_appends.erase(area.pending_appends.begin(),
+                               area.pending_appends.begin() + static_cast<std::ptrdiff_t>(whole * len));
+    area.pending_first += static_cast<std::int32_t>(whole);
+    area.pending_count -= static_cast<std::int32_t>(whole);
+    SetError(WriteErrorCode(rc), "File:  " + area.file_name + " [Replace/Append/PutDbfRecord]");
+    return false;
+  }
+  area.pending_appends.clear();
+  area.pending_first = 0;
+  area.pending_count = 0;
+  return true;
+}
+
 void NoteFileWrite(WorkArea& area, std::uint64_t offset, const void* bytes, std::size_t count) {
   if (area.read_ahead_count == 0 || count == 0) return;
+  // Others may change a shared file at any time: a write of this program's
+  // own drops the block rather than patching it.
+  if (!OpenedDenyAll(area)) {
+    DropReadAhead(area);
+    return;
+  }
   const std::uint64_t first = RecordOffset(area, area.read_ahead_first);
   const std::uint64_t last =
       first + static_cast<std::uint64_t>(area.read_ahead_count) * area.record_length;
@@ -344,38 +478,30 @@ bool OpenDbf(WorkArea& area, const std::string& given_name) {
   return true;
 }
 
-bool GetDbfRecord(WorkArea& area, std::int32_t number) {
+bool GetDbfRecord(WorkArea& area, std::int32_t number, RecordRead why) {
   if (number < 1 || number > area.record_count) {
     SetError(212, InvalidRecordText(area, number, "[GetDbfRecord]"));
     return false;
   }
+  // Collected appends reach the file before any of them is read back.
+  if (area.pending_count > 0 && number >= area.pending_first && !WritePendingAppends(area))
+    return false;
   area.at_end = area.at_beginning = false;
   const std::size_t len = area.record_length;
   std::uint8_t* target = area.scratch.data();
 
-  if (OpenedDenyAll(area)) {
-    // Nobody else can change the file: serve consecutive records from a block.
-    if (number < area.read_ahead_first ||
-        number >= area.read_ahead_first + area.read_ahead_count || area.read_ahead_first == 0) {
-      std::size_t per_block = std::max<std::size_t>(1, kReadAheadBytes / len);
-      per_block = std::min<std::size_t>(per_block,
-                                        static_cast<std::size_t>(area.record_count - number) + 1);
-      area.read_ahead.resize(per_block * len);
-      area.read_ahead_first = 0;
-      area.read_ahead_count = 0;
-      std::size_t done = 0;
-      std::uint32_t rc = pf::ReadAt(area.file, RecordOffset(area, number), area.read_ahead.data(),
-                                    per_block * len, done);
-      if (rc != 0) {
-        SetError(static_cast<std::uint16_t>(rc), "File:  " + area.file_name + "  [GetDbfRecord]");
-        return false;
-      }
-      if (done < len) {
-        SetError(213, "File:  " + area.file_name + "  [GetDbfRecord]");
-        return false;
-      }
-      area.read_ahead_first = number;
-      area.read_ahead_count = static_cast<std::int32_t>(done / len);
+  // Deny-all: nobody else can change the file, every read may use the block.
+  // Shared: only a step in natural order may, and never for a record under
+  // this program's own lock; any other read drops the block.
+  bool from_block = OpenedDenyAll(area);
+  if (!from_block) {
+    from_block = why != RecordRead::Positioning && !UnderOwnLock(area, number);
+    if (!from_block) DropReadAhead(area);
+  }
+  if (from_block) {
+    if (area.read_ahead_first == 0 || number < area.read_ahead_first ||
+        number >= area.read_ahead_first + area.read_ahead_count) {
+      if (!ReadBlockFor(area, number, why == RecordRead::StepBackward)) return false;
     }
     std::memcpy(target,
                 area.read_ahead.data() + static_cast<std::size_t>(number - area.read_ahead_first) * len,
@@ -399,7 +525,6 @@ bool GetDbfRecord(WorkArea& area, std::int32_t number) {
 }
 
 bool PutDbfRecord(WorkArea& area, std::int32_t number) {
-  static const char* kOp = " [Replace/Append/PutDbfRecord]";
   if (number < 1) {
     SetError(212, InvalidRecordText(area, number, "[Replace/Append/PutDbfRecord]"));
     return false;
@@ -408,18 +533,14 @@ bool PutDbfRecord(WorkArea& area, std::int32_t number) {
   if (append) {
     number = area.record_count + 1;
     if (!AppendAllowed(area, number)) return false;
-  }
-  const std::uint64_t offset = RecordOffset(area, number);
-  TransformForWrite(area, area.record.data(), 1);
-  std::size_t done = 0;
-  std::uint32_t rc = pf::WriteAt(area.file, offset, area.record.data(), area.record_length, done);
-  // Whatever reached the file, a torn write's first part included.
-  NoteFileWrite(area, offset, area.record.data(), std::min<std::size_t>(done, area.record_length));
-  TransformAfterRead(area, area.record.data(), 1);
-  if (rc != 0 || done < area.record_length) {
-    SetError(WriteErrorCode(rc), "File:  " + area.file_name + kOp);
+  } else if (area.pending_count > 0 && number >= area.pending_first &&
+             !WritePendingAppends(area)) {
     return false;
   }
+  const bool written = append && CollectsAppends(area)
+                           ? CollectAppend(area, number)
+                           : WritePendingAppends(area) && WriteRecordNow(area, RecordOffset(area, number));
+  if (!written) return false;
   if (append) {
     area.record_count = number;
     area.record_number = number;
@@ -438,6 +559,8 @@ bool PutDeleteFlag(WorkArea& area, std::int32_t number) {
   // Beyond the end there is no record whose flag could change: the whole
   // record is appended, as a record write would.
   if (number > area.record_count) return PutDbfRecord(area, number);
+  if (area.pending_count > 0 && number >= area.pending_first && !WritePendingAppends(area))
+    return false;
   const std::uint64_t offset = RecordOffset(area, number);
   std::size_t done = 0;
   std::uint32_t rc = pf::WriteAt(area.file, offset, area.record.data(), 1, done);
@@ -500,6 +623,13 @@ bool CloseDbf(WorkArea& area) {
     return true;
   }
   bool ok = true;
+  if (!WritePendingAppends(area)) {
+    // Reported; what could not be written is not counted in the header.
+    ok = false;
+    area.record_count = area.pending_first - 1;
+    area.pending_count = 0;
+    area.pending_appends.clear();
+  }
   TableLockSection section = TableLockSection::NotNeeded;
   if (area.header_state == HeaderState::Dirty || area.header_state == HeaderState::Appended) {
     bool write_eof = area.header_state == HeaderState::Appended;
@@ -533,6 +663,12 @@ bool CloseDbf(WorkArea& area) {
         return false;
       }
     }
+    // Space reserved for appends beyond the end is given back: cutting the
+    // file at its own size frees it and changes nothing else.
+    std::uint64_t size = 0;
+    if (area.reserved_end > 0 && section != TableLockSection::Unavailable &&
+        pf::FileSize(area.file, size) == 0 && area.reserved_end > size)
+      pf::Truncate(area.file, size);
     LeaveTableLockSection(area, section);
   }
   std::uint32_t rc = pf::CloseFile(area.file);

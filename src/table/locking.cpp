@@ -54,6 +54,7 @@ bool ALock() {
   if (area == nullptr) return false;
   if (area->lock_kind == kTableLocked) return true;
   if (area->lock_kind == kRecordsLocked) return false;
+  DropReadAhead(*area);
   if (!area->exclusive && platform::LockRange(area->file, kTableLockOffset, 1) != 0) return false;
   area->lock_kind = kTableLocked;
   area->append_count_known = false;
@@ -70,6 +71,7 @@ bool RLock() {
   // record's region it would reach down over the table lock and the
   // semaphore byte of every program sharing the table.
   if (record < 1) return false;
+  DropReadAhead(*area);
   const std::uint64_t offset = RecordLockOffset(*area, record);
   if (!area->exclusive && platform::LockRange(area->file, offset, area->record_length) != 0) {
     return false;
@@ -98,6 +100,7 @@ bool UnlockRec(std::int32_t n) {
   if (area == nullptr) return false;
   std::vector<std::int32_t>& locks = area->record_locks;
   std::uint32_t code = 0;
+  DropReadAhead(*area);
   if (n >= 1) {
     auto entry = std::find(locks.begin(), locks.end(), n);
     if (entry == locks.end()) {
@@ -132,6 +135,10 @@ void Unlock() {
   ErrorCode = 0;
   WorkArea* area = RequireTable("Unlock");
   if (area == nullptr) return;
+  DropReadAhead(*area);
+  // Collected appends are written before the lock goes: a failed write
+  // keeps the lock, so that nobody else appends where they belong.
+  if (!WritePendingAppends(*area)) return;
   std::uint32_t code = 0;
   if (area->lock_kind == kRecordsLocked) {
     code = ReleaseAllRecords(*area);
@@ -146,12 +153,15 @@ void Unlock() {
 bool LockSemaphoreByte() {
   WorkArea* area = RequireTable("LockSemaphoreByte");
   if (area == nullptr) return false;
+  DropReadAhead(*area);
   return platform::LockRange(area->file, kSemaphoreLockOffset, 1) == 0;
 }
 
 void UnlockSemaphoreByte() {
   WorkArea* area = RequireTable("UnlockSemaphoreByte");
   if (area == nullptr) return;
+  DropReadAhead(*area);
+  if (!WritePendingAppends(*area)) return;
   const std::uint32_t code = platform::UnlockRange(area->file, kSemaphoreLockOffset, 1);
   if (code != 0) {
     SetError(static_cast<std::uint16_t>(code), "Error attempting to UNLOCK file " +
@@ -175,6 +185,7 @@ bool ResyncVisible() {
 }
 
 TableLockSection EnterTableLockSection(WorkArea& area, std::uint32_t wait_ms) {
+  DropReadAhead(area);
   if (area.exclusive || area.lock_kind == kTableLocked) return TableLockSection::NotNeeded;
   const std::uint32_t start = platform::TickCount();
   std::uint32_t pause = 1;
@@ -187,6 +198,7 @@ TableLockSection EnterTableLockSection(WorkArea& area, std::uint32_t wait_ms) {
 }
 
 void LeaveTableLockSection(WorkArea& area, TableLockSection section) {
+  DropReadAhead(area);
   if (section == TableLockSection::Taken) platform::UnlockRange(area.file, kTableLockOffset, 1);
 }
 

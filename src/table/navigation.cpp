@@ -43,8 +43,9 @@ void Call(void (*hook)()) {
   if (hook != nullptr) hook();
 }
 
-bool ReadAndConvert(WorkArea& area, std::int32_t number) {
-  if (!GetDbfRecord(area, number)) return false;
+bool ReadAndConvert(WorkArea& area, std::int32_t number,
+                    RecordRead why = RecordRead::Positioning) {
+  if (!GetDbfRecord(area, number, why)) return false;
   ConvertRecordToNative(area);
   return true;
 }
@@ -99,7 +100,7 @@ void GoTop() {
       break;
     }
     n = candidate;
-    ok = ReadAndConvert(*area, n);
+    ok = ReadAndConvert(*area, n, ordered ? RecordRead::Positioning : RecordRead::StepForward);
   }
   if (ordered) {
     if (ok) Call(IndexHooks.EndOrderMove);
@@ -143,7 +144,7 @@ void GoBottom() {
       break;
     }
     n = candidate;
-    ok = ReadAndConvert(*area, n);
+    ok = ReadAndConvert(*area, n, ordered ? RecordRead::Positioning : RecordRead::StepBackward);
   }
   if (ordered) {
     if (ok) Call(IndexHooks.EndOrderMove);
@@ -210,7 +211,12 @@ void Skip(std::int32_t n) {
       candidate = current - 1;
       if (candidate > area->record_count) candidate = area->record_count;
     }
-    if (!ReadAndConvert(*area, candidate)) {
+    // Steps in natural order may be served from the read-ahead block; steps
+    // through an index order read each record from the file.
+    const RecordRead why = ordered   ? RecordRead::Positioning
+                           : forward ? RecordRead::StepForward
+                                     : RecordRead::StepBackward;
+    if (!ReadAndConvert(*area, candidate, why)) {
       if (ordered) hold.Release();
       return;
     }

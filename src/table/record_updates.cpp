@@ -102,6 +102,9 @@ void Append() {
     if (AppendDbfRecord(*area)) {
       RecordToNative();
       if (ordered) CallHook(IndexHooks.AppendNewKey);
+      // Other programs follow a shared index to the new record as soon as
+      // the semaphore is free: by then it must be in the file.
+      if (ordered && !area->exclusive) WritePendingAppends(*area);
     }
   }
   area->at_end = false;
@@ -210,6 +213,8 @@ std::string Peek(int field, std::int32_t record) {
   std::uint64_t offset = 0;
   std::size_t length = 0;
   if (!FieldPlace(*area, field, record, offset, length)) return std::string();
+  if (area->pending_count > 0 && record >= area->pending_first && !WritePendingAppends(*area))
+    return std::string();
   std::string result(length, '\0');
   std::size_t done = 0;
   if (platform::ReadAt(area->file, offset, result.data(), length, done) != 0) done = 0;
@@ -230,6 +235,8 @@ void Poke(const std::string& value, int field, std::int32_t record) {
   std::uint64_t offset = 0;
   std::size_t length = 0;
   if (!FieldPlace(*area, field, record, offset, length)) return;
+  if (area->pending_count > 0 && record >= area->pending_first && !WritePendingAppends(*area))
+    return;
   const std::size_t count = std::min(value.size(), length);
   if (count == 0) return;
   std::size_t done = 0;

@@ -245,6 +245,8 @@ void LocateFrom(std::int32_t start, int field, bool new_search) {
   }
   const bool oem = area->language == tlOem;
 
+  // The scan reads the file itself: collected appends go there first.
+  if (!WritePendingAppends(*area)) return;
   RefreshRecordCount(*area);
   const std::int32_t count = area->record_count;
   const std::size_t record_length = area->record_length;

@@ -337,10 +337,11 @@ std::uint32_t ReopenTable(bool exclusive) {
   const std::uint8_t mode = exclusive ? kExclusiveOpenMode : kSharedOpenMode;
   // Our own handle would conflict with an exclusive open: close it first,
   // and fall back to the previous mode when the new open fails.
+  // Collected appends are written through the handle that is about to go.
+  if (!WritePendingAppends(*area)) return ErrorCode != 0 ? ErrorCode : 101;
   pf::CloseFile(area->file);
   area->file = pf::kNoFile;
-  area->read_ahead_first = 0;
-  area->read_ahead_count = 0;
+  DropReadAhead(*area);
   std::uint32_t rc = pf::OpenFile(area->file_name, mode, area->file);
   if (rc != 0) {
     area->file = pf::kNoFile;

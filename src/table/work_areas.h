@@ -143,11 +143,22 @@ struct WorkArea {
   std::shared_ptr<MemoState> memo;   // set by the memo unit
   std::shared_ptr<void> index;       // the index engine's block
 
-  // --- exclusive read-ahead of consecutive records (kept by the low level;
-  // every write through this work area patches it) ---
+  // --- read-ahead of consecutive records (kept by the low level). On a
+  // table opened deny-all every write through this work area patches it; on
+  // a shared table it serves natural-order steps only and is dropped by
+  // DropReadAhead (see ARCHITECTURE.md, "Read-ahead and collected appends") ---
   std::vector<std::uint8_t> read_ahead;
   std::int32_t read_ahead_first = 0;  // first record held, 0 for none
   std::int32_t read_ahead_count = 0;
+
+  // --- appended records not yet written (under the table lock or
+  // exclusive use), in file form; written by WritePendingAppends ---
+  std::vector<std::uint8_t> pending_appends;
+  std::int32_t pending_first = 0;     // record number of the first, 0 none
+  std::int32_t pending_count = 0;
+  // Disk space is reserved up to this file offset for the records collected
+  // and the end-of-file byte after them.
+  std::uint64_t reserved_end = 0;
 };
 
 // The table of work areas (index 0 unused) and the current work area number.
@@ -165,7 +176,18 @@ WorkArea* RequireTable(const char* operation);
 // All report through SetError and return false (or leave state) on failure.
 bool OpenDbf(WorkArea& area, const std::string& name);
 bool CloseDbf(WorkArea& area);
-bool GetDbfRecord(WorkArea& area, std::int32_t number);
+// Why a record is read. A step in natural order may be served from the
+// read-ahead block of a shared table; every other read comes from the file.
+enum class RecordRead : std::uint8_t { Positioning, StepForward, StepBackward };
+bool GetDbfRecord(WorkArea& area, std::int32_t number,
+                  RecordRead why = RecordRead::Positioning);
+// Forgets the read-ahead block: the one place it is dropped. Called when the
+// program takes or releases a lock, writes, refreshes the record count or
+// positions by number (and by index positioning).
+void DropReadAhead(WorkArea& area);
+// Writes the appended records collected so far. True when nothing is left
+// pending; a failed write keeps them (for the next attempt) and reports.
+bool WritePendingAppends(WorkArea& area);
 bool PutDbfRecord(WorkArea& area, std::int32_t number);
 bool PutDeleteFlag(WorkArea& area, std::int32_t number);
 bool AppendDbfRecord(WorkArea& area);

@@ -308,6 +308,52 @@ TEST_F(DatasetTest, DatesOutsideTheTwoDigitWindowSurviveEdits) {
   ds.Cancel();
 }
 
+// Fields are converted from the loaded native record when they are read:
+// walking both ways while reading one field, reading others later, editing
+// one field of a record nothing else was read of, and taking the whole
+// record all see every value as stored.
+TEST_F(DatasetTest, FieldsConvertWhenReadAndRecordsStayWhole) {
+  const std::string path = SampleTable();
+  TestDbf ds;
+  ds.SetDbfFileName(path);
+  ds.Open();
+  AddPeople(ds);
+  ds.First();
+  double total = 0;
+  while (!ds.Eof()) {
+    total += ds.FieldByName("PRICE")->AsFloat();
+    ds.Next();
+  }
+  EXPECT_EQ(total, 7.5);
+  ds.Prior();  // from the last record
+  EXPECT_EQ(Name(ds), "Bob");
+  EXPECT_EQ(ds.FieldByName("AGE")->AsInteger(), 2);
+  EXPECT_TRUE(ds.FieldByName("BORN")->IsNull());
+
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("AGE")->SetAsInteger(9);
+  ds.Post();
+  EXPECT_EQ(Stored(path, 1, 1), "Ann       ");
+  EXPECT_EQ(Stored(path, 2, 1), "    9");
+  EXPECT_EQ(Stored(path, 3, 1), "    1.50");
+  EXPECT_EQ(Stored(path, 4, 1), "T");
+  EXPECT_EQ(Stored(path, 5, 1), "19991231");
+
+  std::vector<std::uint8_t> buffer(ds.RecBufSize());
+  ASSERT_TRUE(ds.GetCurrentRecord(buffer.data()));
+  const std::uint8_t* data = buffer.data();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data + ds.FieldOffsets()[0] + 1), 3), "Ann");
+  std::int32_t age = 0;
+  std::memcpy(&age, data + ds.FieldOffsets()[1], 4);
+  EXPECT_EQ(age, 9);
+  double price = 0, born = 0;
+  std::memcpy(&price, data + ds.FieldOffsets()[2], 8);
+  std::memcpy(&born, data + ds.FieldOffsets()[4], 8);
+  EXPECT_EQ(price, 1.5);
+  EXPECT_EQ(born, EncodeDate(1999, 12, 31));
+}
+
 TEST_F(DatasetTest, WideIntegersUseSixtyFourBits) {
   const std::string path = Path("wide.dbf");
   table_test::WriteAll(path, table_test::BuildDbf(0x03, {{"BIG", 'N', 15}, {"TAG", 'C', 3}},

@@ -15,6 +15,16 @@
 //       == id under RLock, after checking that it still holds what this
 //       process wrote last (the initial DATA text is Pattern(25, 0)), closes
 //       the table and writes "ok".
+//   locking_child <result> rewrite <table> <record> <text>
+//       opens the table shared, rewrites the first field of the record with
+//       the text under its record lock, closes the table and writes "ok".
+//   locking_child <result> poke <table> <record> <text>
+//       writes the text over the first field of the record straight into the
+//       file, taking no lock (as a program that ignores locks), writes "ok".
+//   locking_child <result> append-hold <table> <count>
+//       opens the table shared and appends `count` records ("R<n>", n) under
+//       one table lock, releases the lock, creates "<result>.ready", waits
+//       for "<result>.go" while keeping the table open, then closes it.
 // Failures are written to the result file as text starting with "error".
 #include <cstdint>
 #include <cstdlib>
@@ -155,6 +165,56 @@ int Probe(const std::string& file, std::uint64_t offset, std::uint64_t length) {
   return Finish(std::to_string(code));
 }
 
+int Rewrite(const std::string& table, std::int32_t record, const std::string& text) {
+  qd::Use(table, nullptr, 0);
+  if (qd::ErrorCode != 0) return Finish(Failure("use"));
+  qd::Go(record);
+  if (!Retry([] { return qd::RLock(); })) return Finish("error rlock timeout");
+  qd::Go(record);
+  SetText(1, text);
+  qd::Replace();
+  if (qd::ErrorCode != 0) return Finish(Failure("replace"));
+  qd::Unlock();
+  qd::Close();
+  return Finish(qd::ErrorCode == 0 ? "ok" : Failure("close"));
+}
+
+int Poke(const std::string& table, std::int32_t record, const std::string& text) {
+  qd::platform::FileHandle handle = qd::platform::kNoFile;
+  if (qd::platform::OpenFile(table, 0x42, handle) != 0) return Finish("error open");
+  std::uint8_t header[12];
+  std::size_t done = 0;
+  qd::platform::ReadAt(handle, 0, header, sizeof header, done);
+  const std::uint64_t header_length = header[8] | header[9] << 8;
+  const std::uint64_t record_length = header[10] | header[11] << 8;
+  const std::uint64_t at = header_length + static_cast<std::uint64_t>(record - 1) * record_length + 1;
+  const std::uint32_t code = qd::platform::WriteAt(handle, at, text.data(), text.size(), done);
+  qd::platform::CloseFile(handle);
+  return Finish(code == 0 ? "ok" : "error write " + std::to_string(code));
+}
+
+int AppendAndHold(const std::string& table, int count) {
+  qd::Use(table, nullptr, 0);
+  if (qd::ErrorCode != 0) return Finish(Failure("use"));
+  if (!Retry([] { return qd::ALock(); })) return Finish("error alock timeout");
+  for (int n = 1; n <= count; ++n) {
+    qd::ClearRecord();
+    SetText(1, "R" + std::to_string(n));
+    SetInt(2, n);
+    qd::Append();
+    if (qd::ErrorCode != 0) return Finish(Failure("append"));
+  }
+  qd::Unlock();
+  if (qd::ErrorCode != 0) return Finish(Failure("unlock"));
+  std::ofstream(result_path + ".ready") << "ready";
+  for (int i = 0; i < 6000; ++i) {
+    if (qd::platform::FileExists(result_path + ".go")) break;
+    qd::platform::SleepMs(10);
+  }
+  qd::Close();
+  return Finish(qd::ErrorCode == 0 ? "ok" : Failure("close"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +230,9 @@ int main(int argc, char** argv) {
     return Probe(target, std::strtoull(argv[4], nullptr, 10), std::strtoull(argv[5], nullptr, 10));
   }
   if (mode == "append" && argc == 6) return Append(target, std::atoi(argv[4]), std::atoi(argv[5]));
+  if (mode == "rewrite" && argc == 6) return Rewrite(target, std::atoi(argv[4]), argv[5]);
+  if (mode == "poke" && argc == 6) return Poke(target, std::atoi(argv[4]), argv[5]);
+  if (mode == "append-hold" && argc == 5) return AppendAndHold(target, std::atoi(argv[4]));
   if (mode == "replace" && argc == 7) {
     return Replace(target, std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
   }

@@ -361,6 +361,23 @@ std::uint32_t Truncate(FileHandle file, std::uint64_t size) {
   return 0;
 }
 
+std::uint32_t ReserveSpace(FileHandle file, std::uint64_t offset, std::uint64_t count) {
+  if (offset > kMaxOffset || count > kMaxOffset - offset) return Fail(87);
+#if defined(__linux__)
+  while (::fallocate(static_cast<int>(file), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                     static_cast<off_t>(count)) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EBADF) return Fail(BadDescriptor(file));
+    if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) return Fail(50);
+    return FailErrno();
+  }
+  return 0;
+#else
+  (void)file;
+  return Fail(50);
+#endif
+}
+
 std::uint32_t FlushFile(FileHandle file) {
   if (::fsync(static_cast<int>(file)) != 0) {
     // Descriptors of special files cannot be synced; nothing to flush then.

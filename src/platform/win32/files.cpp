@@ -223,6 +223,25 @@ std::uint32_t FileSize(FileHandle file, std::uint64_t& size) {
   return 0;
 }
 
+std::uint32_t ReserveSpace(FileHandle file, std::uint64_t offset, std::uint64_t count) {
+  const auto most = static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max());
+  if (offset > most || count > most - offset) return Fail(87);
+  // The allocation size only ever grows here: below the end of the file it
+  // would cut the file.
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(ToHandle(file), &size)) return FailWithLastError();
+  if (offset + count <= static_cast<std::uint64_t>(size.QuadPart)) return 0;
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(offset + count);
+  if (!SetFileInformationByHandle(ToHandle(file), FileAllocationInfo, &allocation,
+                                  sizeof allocation)) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return Fail(112);
+    return Fail(50);
+  }
+  return 0;
+}
+
 std::uint32_t Truncate(FileHandle file, std::uint64_t size) {
   if (size > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) return Fail(87);
   LARGE_INTEGER target{};
