@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "index_test_support.h"
@@ -22,10 +23,6 @@ struct Entry {
   std::uint32_t record;
   Bytes key;
 };
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 std::string Amount(double value) {
   char text[32];
@@ -393,28 +390,120 @@ TEST_F(IndexBuildTest, ReindexRebuildsFromTheTagsAndKeepsTheCurrentOrder) {
   EXPECT_EQ(ErrorText, "Index not open. (DBF=" + CurrentWorkArea()->file_name + ") [Reindex]");
 }
 
-TEST_F(IndexBuildTest, TooLittleDiskSpaceStopsBeforeAnythingIsWritten) {
-  // A size-limited file system; skipped where mounting is not allowed.
-  const std::string mount = Path("small");
-  std::filesystem::create_directories(mount);
-  if (std::system(("mount -t tmpfs -o size=128k none '" + mount + "' 2>/dev/null").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount a small tmpfs here";
+#ifdef __linux__
+// A size-limited file system mounted for one test and unmounted on every
+// way out; the test is skipped where mounting is not allowed.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& path, const std::string& size) : path_(path) {
+    std::filesystem::create_directories(path);
+    mounted_ = std::system(("mount -t tmpfs -o size=" + size + " none '" + path + "' 2>/dev/null").c_str()) == 0;
   }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { std::system(("umount '" + path + "' 2>/dev/null").c_str()); }
-  } unmount{mount};
-  // 8,190 records of 28 bytes (230 KB) fit; their index needs more.
+  ~SmallDisk() {
+    if (mounted_) std::system(("umount '" + path_ + "' 2>/dev/null").c_str());
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool Mounted() const { return mounted_; }
+  // Fills what is left of it.
+  void Fill() const {
+    std::ofstream out(path_ + "/filler", std::ios::binary);
+    const std::vector<char> block(4096, 'x');
+    for (int i = 0; i < 100000 && out.write(block.data(), static_cast<std::streamsize>(block.size())); ++i) {
+    }
+  }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+// Points the temporary directory elsewhere for one test.
+class TemporaryDirectory {
+ public:
+  explicit TemporaryDirectory(const std::string& path) {
+    if (const char* old = std::getenv("TMPDIR")) old_ = old, had_ = true;
+    setenv("TMPDIR", path.c_str(), 1);
+  }
+  ~TemporaryDirectory() {
+    if (had_) {
+      setenv("TMPDIR", old_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+TEST_F(IndexBuildTest, TooLittleDiskSpaceStopsBeforeAnythingIsWritten) {
+  const SmallDisk disk(Path("small"), "128k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  // 8,190 records: 112 KB of runs and 135 KB of nodes are needed.
   OpenRecords(8190);
-  const std::string index = mount + "/people.mdx";
+  const std::string index = Path("small") + "/people.mdx";
   EXPECT_FALSE(MakeIndex({Tag("names", "NAME")}, index));
   EXPECT_EQ(ErrorCode, 227) << ErrorText;
   EXPECT_EQ(ErrorText.rfind("Available disk space: ", 0), 0u) << ErrorText;
-  EXPECT_NE(ErrorText.find(" KBytes;needed: "), std::string::npos);
-  EXPECT_TRUE(EndsWith(ErrorText, " KBytes [MakeIndex] [AddIndexTag()]")) << ErrorText;
+  EXPECT_NE(ErrorText.find(" KBytes;needed: 246 KBytes [MakeIndex] [AddIndexTag()]"), std::string::npos)
+      << ErrorText;
   EXPECT_EQ(std::filesystem::file_size(index), 2048u);  // only the new header
+  EXPECT_TRUE(LastBuildStatistics().run_file.empty());
+}
+
+TEST_F(IndexBuildTest, AFullDiskEndsWithTheWriteErrorAndKeepsTheTagsBuilt) {
+  const SmallDisk disk(Path("small"), "1m");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  OpenRecords(8190);
+  const std::string index = Path("small") + "/people.mdx";
+  // Another program fills the disk while the second tag is collected.
+  int calls = 0;
+  SetIndexProgress([&] {
+    if (++calls == 12) disk.Fill();
+  }, 10);
+  EXPECT_FALSE(MakeIndex({Tag("names", "NAME"), Tag("amounts", "AMOUNT")}, index));
+  SetIndexProgress(nullptr, 0);
+  EXPECT_EQ(ErrorCode, 101) << ErrorText;
+  EXPECT_EQ(ErrorText, "Error writing index file: " + index + " [MakeIndex] [AddIndexTag()]");
+  ErrorCode = 0;
+  const std::string run_file = LastBuildStatistics().run_file;
+  EXPECT_FALSE(run_file.empty());
+  EXPECT_FALSE(std::filesystem::exists(run_file));
+  // The file opens with the first tag.
+  std::vector<std::string> lines;
+  TagList(lines, index);
+  EXPECT_EQ(lines, (std::vector<std::string>{"NAMES,F,F,NAME", ""}));
+  ASSERT_TRUE(SetIndexTo(index)) << ErrorText;
+  std::string problem;
+  EXPECT_EQ(CheckTree(*TagInSlot(1), nullptr, &problem), 0) << problem;
+  CloseIndex();
+}
+
+TEST_F(IndexBuildTest, AFullTemporaryDirectoryEndsTheBuildAndTheRunFileGoes) {
+  const SmallDisk disk(Path("small"), "64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  const TemporaryDirectory temporary(Path("small"));
+  OpenRecords(8190);
+  EXPECT_FALSE(MakeIndex({Tag("names", "NAME")}));
+  EXPECT_EQ(ErrorCode, 101) << ErrorText;
+  const std::string run_file = LastBuildStatistics().run_file;
+  EXPECT_EQ(ErrorText, "Error writing temporary file " + run_file + " [MakeIndex] [AddIndexTag()]");
+  ErrorCode = 0;
+  EXPECT_FALSE(std::filesystem::exists(run_file));
+  EXPECT_TRUE(std::filesystem::is_empty(Path("small")));
+  // The file holds its header only, no tag: it is no index file.
+  std::vector<std::string> lines;
+  TagList(lines, "");
+  EXPECT_TRUE(lines.empty());
+  EXPECT_FALSE(SetIndexTo(""));
+  EXPECT_EQ(ErrorCode, 222);
   ErrorCode = 0;
 }
+#endif
 
 }  // namespace
 }  // namespace qd::index_test
