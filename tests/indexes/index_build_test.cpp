@@ -390,6 +390,29 @@ TEST_F(IndexBuildTest, ReindexRebuildsFromTheTagsAndKeepsTheCurrentOrder) {
   EXPECT_EQ(ErrorText, "Index not open. (DBF=" + CurrentWorkArea()->file_name + ") [Reindex]");
 }
 
+TEST_F(IndexBuildTest, AFileHeldElsewhereIsLeftAloneAndTheTableSharedAgain) {
+  OpenRecords(100, false);
+  ASSERT_TRUE(MakeIndex({Tag("old", "NAME")}));
+  // Another handle holds the index file (not the table): the table is
+  // reopened exclusively, the file still cannot be replaced, and the table
+  // is shared again afterwards.
+  platform::FileHandle other = platform::kNoFile;
+  ASSERT_EQ(platform::OpenFile(platform::ResolvePath(MdxPath()), platform::kAccessRead | platform::kShareDenyNone, other), 0u);
+  const bool built = MakeIndex({Tag("new", "AMOUNT")});
+  const std::uint16_t code = ErrorCode;
+  const std::string text = ErrorText;
+  platform::CloseFile(other);
+  EXPECT_FALSE(CurrentWorkArea()->exclusive);
+  std::vector<std::string> lines;
+  TagList(lines, "");
+  EXPECT_FALSE(built);
+  EXPECT_EQ(code, 32);
+  EXPECT_EQ(text, "Unable to open index: " + CurrentWorkArea()->file_name.substr(0, CurrentWorkArea()->file_name.size() - 3) +
+                      "MDX [CreateMdxHeader]");
+  EXPECT_EQ(lines, (std::vector<std::string>{"OLD,F,F,NAME", ""}));
+  ErrorCode = 0;
+}
+
 #ifdef __linux__
 // A size-limited file system mounted for one test and unmounted on every
 // way out; the test is skipped where mounting is not allowed.
