@@ -272,6 +272,59 @@ TEST_F(IndexBuildTest, TheLastLeafHangsFromTheHighestLevelWithEntries) {
   ExpectSoundTags();
 }
 
+TEST_F(IndexBuildTest, EveryTagOfARandomTableWalksInSortedOrder) {
+  // 9,000 records (two runs) with repeated names and dates, deleted
+  // records among them; each tag walked equals the records sorted by its
+  // comparison and record number.
+  std::vector<std::string> records;
+  std::mt19937 random(5);
+  for (int i = 0; i < 9000; ++i) {
+    char name[16], born[16];
+    std::snprintf(name, sizeof name, "R%03d", static_cast<int>(random() % 700));
+    std::snprintf(born, sizeof born, "%04d%02d%02d", 1900 + static_cast<int>(random() % 120),
+                  1 + static_cast<int>(random() % 12), 1 + static_cast<int>(random() % 28));
+    records.push_back(Person(random() % 10 == 0, name, Amount(static_cast<double>(random() % 2000) / 4 - 250),
+                             random() % 50 == 0 ? "" : born, random() % 2 ? 'T' : 'F'));
+  }
+  OpenPeople(true, records);
+  const std::vector<TagDefinition> tags = {Tag("names", "NAME"), Tag("down", "NAME", "", true),
+                                           Tag("born", "BORN"), Tag("late", "BORN", "FLAG .AND. AMOUNT > 0", true),
+                                           Tag("amounts", "AMOUNT", "", true, true)};
+  ASSERT_TRUE(MakeIndex(tags)) << ErrorText;
+  OpenIndex();
+  for (int slot = 1; slot <= 5; ++slot) {
+    CurrIndex& tag = *TagInSlot(slot);
+    std::string problem;
+    ASSERT_EQ(CheckTree(tag, nullptr, &problem), 0) << problem;
+    // The model: every record passing the FOR condition, its key made as
+    // for a search, sorted.
+    std::vector<Entry> model;
+    for (std::int32_t n = 1; n <= RecCount(); ++n) {
+      Go(n);
+      if (!ForTest(tag.for_expr)) continue;
+      const std::uint8_t* key = MakeKey(slot);
+      model.push_back({static_cast<std::uint32_t>(n), Bytes(key, key + tag.key_length)});
+    }
+    std::stable_sort(model.begin(), model.end(),
+                     [&](const Entry& a, const Entry& b) { return tag.Compare(a.key.data(), b.key.data()) < 0; });
+    if (tag.Unique()) {
+      model.erase(std::unique(model.begin(), model.end(),
+                              [&](const Entry& a, const Entry& b) { return tag.Compare(a.key.data(), b.key.data()) == 0; }),
+                  model.end());
+    }
+    std::vector<Entry> walked;
+    ASSERT_EQ(WalkTree(tag, [&](std::uint32_t record, const std::uint8_t* key) {
+                walked.push_back({record, Bytes(key, key + tag.key_length)});
+              }),
+              0);
+    ASSERT_EQ(walked.size(), model.size()) << "slot " << slot;
+    for (std::size_t i = 0; i < model.size(); ++i) {
+      ASSERT_EQ(walked[i].record, model[i].record) << "slot " << slot << " entry " << i;
+      ASSERT_EQ(walked[i].key, model[i].key) << "slot " << slot << " entry " << i;
+    }
+  }
+}
+
 TEST_F(IndexBuildTest, AUniqueTagKeepsTheSmallestRecordOfEachKey) {
   // Amounts repeat every 97 records; equal keys come out by record number.
   OpenRecords(300);
