@@ -348,6 +348,27 @@ TEST_F(IndexBuildTest, AUniqueTagKeepsTheSmallestRecordOfEachKey) {
   }
   EXPECT_EQ(file[header_page * 512 + 8], 0x50);  // 0x10 | unique 0x40
   EXPECT_EQ(file[header_page * 512 + 23], 1);
+
+  // The whole file: the first record of each amount, in amount order.
+  std::vector<Entry> firsts;
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    std::uint8_t key[12];
+    EncodeNumericKey((std::stoi(names_[i].substr(1, 5)) % 97) - 40.5, 2, key);
+    firsts.push_back({static_cast<std::uint32_t>(i + 1), Bytes(key, key + 12)});
+  }
+  std::stable_sort(firsts.begin(), firsts.end(), [](const Entry& a, const Entry& b) {
+    return CompareNumericKeys(a.key.data(), b.key.data(), 12) < 0;
+  });
+  firsts.erase(std::unique(firsts.begin(), firsts.end(), [](const Entry& a, const Entry& b) { return a.key == b.key; }),
+               firsts.end());
+  MdxImage expected = Expected();
+  TagHeader header;
+  header.type = 'N';
+  header.key_length = 12;
+  header.key = "AMOUNT";
+  header.unique = true;
+  AddTag(expected, 1, "AMOUNTS", header, firsts);
+  ExpectFile(expected);
   ExpectSoundTags();
 }
 
