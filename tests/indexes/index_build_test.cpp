@@ -424,6 +424,8 @@ TEST_F(IndexBuildTest, ForDescendingAndReplacedTagsAreLaidOutExactly) {
   std::vector<std::string> lines;
   TagList(lines, "");
   EXPECT_EQ(lines, (std::vector<std::string>{"LOW,T,F,AMOUNT", "AMOUNT < 0", "NAMES,F,T,upper(NAME)", "AMOUNT > 1000"}));
+  TagList(lines, "missing");
+  EXPECT_TRUE(lines.empty());
 }
 
 TEST_F(IndexBuildTest, ProgressIsCalledExactlyTheStepCount) {
