@@ -4,8 +4,8 @@
 // production index, the tag description, the key-text functions, the
 // ascending and key-transform questions and the found flag. The order hooks
 // (OrderActive, the moves, EndOrderMove) and the update hooks (AppendNewKey,
-// NoteOldKeys, UpdateKeys) and Reindex stay empty until navigation,
-// maintenance and building fill them: with OrderActive empty the table
+// NoteOldKeys, UpdateKeys) stay empty until navigation and maintenance fill
+// them; Reindex is the build's: with OrderActive empty the table
 // layer keeps to file order and never calls the others.
 #include <cstdio>
 
@@ -52,6 +52,7 @@ void InitIndexUnit() {
   IndexHooks.CurrentKeyTextFunction = CurrentKeyTextFunction;
   IndexHooks.Ascending = Ascending;
   IndexHooks.KeyTransform = [] { return false; };
+  IndexHooks.Reindex = Reindex;
   KeyTagNumber = 1;
   ExactLength = false;
   FoundFlag = false;

@@ -3,12 +3,14 @@
 // path, semaphore protocol, tag table, tree walk).
 #pragma once
 
+#include "indexes/index_build.h"
 #include "indexes/index_engine.h"
 #include "indexes/index_file.h"
 #include "indexes/keys.h"
 #include "indexes/node_path.h"
 #include "indexes/semaphore.h"
 #include "indexes/tag_table.h"
+#include "indexes/tree_build.h"
 #include "indexes/tree_walk.h"
 
 namespace qd {

@@ -15,6 +15,10 @@
 //       "locked <record>" or "error <message>", then releases and logs out.
 //   index_child <result> <table> change <index> <root page>
 //       opens the index, sets tag 1's root page inside a write phase, closes.
+//   index_child <result> <table> watch <index>
+//       opens the index and writes "tags <names>" (ready mark), then on the
+//       go mark closes it (", closed", mark ".ready2"), then on ".go2"
+//       opens it again and appends ", tags <names>".
 //   index_child <result> <table> exclusive <index>
 //       opens the table for exclusive use and the index, writes "opened"
 //       and whether a semaphore file exists, closes.
@@ -41,15 +45,25 @@ void Write() {
   out << text;
 }
 
-void Ready() {
+void Ready(const std::string& mark = ".ready") {
   Write();
-  std::ofstream(result_path + ".ready") << "ready";
+  std::ofstream(result_path + mark) << "ready";
 }
 
 // Waits for the test's go mark (a minute at most, so no child outlives a
 // failed test for long).
-void WaitForGo() {
-  for (int i = 0; i < 6000 && !qd::platform::FileExists(result_path + ".go"); ++i) qd::platform::SleepMs(10);
+void WaitForGo(const std::string& mark = ".go") {
+  for (int i = 0; i < 6000 && !qd::platform::FileExists(result_path + mark); ++i) qd::platform::SleepMs(10);
+}
+
+// The names of the open index's tags, separated by commas.
+std::string TagNames() {
+  std::string names;
+  for (int number = 1; number <= 47; ++number) {
+    const std::string name = qd::TagName(number);
+    if (!name.empty()) names += (names.empty() ? "" : ",") + name;
+  }
+  return names;
 }
 
 std::string Record() {
@@ -76,6 +90,20 @@ int Run(const std::string& table, const std::string& mode, int argc, char** argv
     if (!qd::SetIndexTo(argv[4])) throw std::runtime_error("open " + std::to_string(qd::ErrorCode));
     const std::string semaphore = qd::SemaphoreFileName(qd::CurrentWorkArea()->file_name);
     text = std::string("opened, semaphore file ") + (qd::platform::FileExists(semaphore) ? "exists" : "absent");
+    qd::Close();
+    return 0;
+  }
+  if (mode == "watch" && argc == 5) {
+    if (!qd::SetIndexTo(argv[4])) throw std::runtime_error("open " + std::to_string(qd::ErrorCode));
+    text = "tags " + TagNames();
+    Ready();
+    WaitForGo();
+    qd::CloseIndex();
+    text += ", closed";
+    Ready(".ready2");
+    WaitForGo(".go2");
+    if (!qd::SetIndexTo(argv[4])) throw std::runtime_error("open again " + std::to_string(qd::ErrorCode));
+    text += ", tags " + TagNames();
     qd::Close();
     return 0;
   }
