@@ -10,6 +10,7 @@
 
 #include "foundation/errors.h"
 #include "foundation/utilities.h"
+#include "indexes/index_navigation.h"
 #include "indexes/keys.h"
 #include "indexes/node_path.h"
 #include "indexes/semaphore.h"
@@ -332,10 +333,18 @@ std::uint16_t OpenTagIn(WorkArea& area, IndexArea& index, int number) {
     opened.entry = opened.node.data() + mdx::node::kEntries;
     if (number == 1 && SharedPath != nullptr) SharedPath->Push(root, opened.node.data());
   } else {
-    // Positioning on the first entry in this tag's order belongs to
-    // navigation; until it runs the tag has no position.
     opened.node_in_use = index.empty_node.data();
     opened.node_page = -1;
+    opened.entry = opened.node_in_use + mdx::node::kEntries;
+    // The table moves to the first visible record in tag 1's order. A node
+    // on the way that cannot be followed makes the file corrupted.
+    if (number == 1) {
+      try {
+        PositionOnOpen();
+      } catch (const EQuindleError&) {
+        return kCorrupted;
+      }
+    }
   }
   return 0;
 }

@@ -52,6 +52,7 @@ void InitIndexUnit() {
   IndexHooks.CurrentKeyTextFunction = CurrentKeyTextFunction;
   IndexHooks.Ascending = Ascending;
   IndexHooks.KeyTransform = [] { return false; };
+  FillOrderHooks();
   KeyTagNumber = 1;
   ExactLength = false;
   FoundFlag = false;

@@ -50,7 +50,9 @@ class TreeWalkTest : public IndexTest {
  protected:
   void SetUp() override {
     IndexTest::SetUp();
-    OpenPeople();
+    // No records: opening an index then follows no node, so that damaged
+    // trees reach the walk.
+    OpenPeople(false, {});
   }
 
   // Two leaves under one branch root:
