@@ -4,6 +4,7 @@
 // index_model.h applied to the open index.
 #pragma once
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -96,9 +97,18 @@ class NavTest : public IndexTest {
     OpenIndex();
   }
 
+  // The index file's bytes, read in one piece.
+  Bytes FileBytes() const {
+    std::ifstream in(MdxPath(), std::ios::binary);
+    in.seekg(0, std::ios::end);
+    Bytes bytes(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+  }
   // The walk of tag `number` of the index file as it is on disk.
-  index_model::Walked WalkFile(int number) { return index_model::WalkTag(MdxBytes(), number); }
-  index_model::TagLayout LayoutOf(int number) { return index_model::ReadLayout(MdxBytes(), number); }
+  index_model::Walked WalkFile(int number) const { return index_model::WalkTag(FileBytes(), number); }
+  index_model::TagLayout LayoutOf(int number) const { return index_model::ReadLayout(FileBytes(), number); }
 
   // Record numbers visited in the current order, forwards from GoTop to
   // the end and backwards from GoBottom to the beginning.
