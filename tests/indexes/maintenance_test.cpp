@@ -84,8 +84,8 @@ TEST_F(MaintenanceTest, SplitsAtCapacityAndNewRoots) {
 }
 
 TEST_F(MaintenanceTest, DeepTreesGrowAndShrinkThroughReplaces) {
-  // Three keys a node: every split leaves halves of one or two keys, so a
-  // thousand records make a tree deeper than a path segment.
+  // Three keys a node: every split leaves halves of one or two keys, so
+  // 2500 records make a tree deeper than a path segment.
   TagHeader small = CharTag("NAME", 10);
   small.max_keys = 3;
   OpenEmpty({{"NAMES", small}, {"DNAMES", CharTag("NAME", 10, true)}});
