@@ -431,6 +431,9 @@ void AppendNewKey() {
 void NoteOldKeys() {
   WorkArea* area = CurrentWorkArea();
   if (area == nullptr) return;
+  // Another program's changes (a new root, say) are taken in before any
+  // key is compared.
+  RefreshAfterChanges();
   OldKeysRecord = area->record_number;
   for (int slot = 1; slot <= mdx::kMaxTags; ++slot) {
     OldKey& note = OldKeys[static_cast<std::size_t>(slot)];
@@ -492,6 +495,7 @@ void UpdateKeys() {
   if (index == nullptr || !index->IsOpen() || CurrentWorkArea() == nullptr) return;
   {
     IndexOrderScope order(index);
+    RefreshAfterChanges();
     CompareKeys();
   }
   KeyTagNumber = 1;
