@@ -12,6 +12,7 @@
 #include "foundation/utilities.h"
 #include "indexes/index_navigation.h"
 #include "indexes/keys.h"
+#include "indexes/node_cache.h"
 #include "indexes/node_path.h"
 #include "indexes/semaphore.h"
 #include "indexes/tag_table.h"
@@ -147,6 +148,7 @@ void UncountOpenFile(IndexArea& index) {
 // what a failed open leaves behind.
 void DiscardIndex(IndexArea& index) {
   for (auto& tag : index.tags) tag.reset();
+  index.cache.reset();
   if (index.file != pf::kNoFile) pf::CloseFile(index.file);
   index.file = pf::kNoFile;
   index.known_size = 0;
@@ -174,6 +176,7 @@ void CloseIndexFile(IndexArea& index, FirstFailure& failure) {
   failure.Note(FlushHeaderQuietly(index), "Error writing index file:  " + index.file_name + " [CloseIndex]");
   failure.Note(pf::CloseFile(index.file), "Error closing index file:  " + index.file_name);
   index.file = pf::kNoFile;
+  index.cache.reset();
   index.known_size = 0;
   UncountOpenFile(index);
 }
@@ -366,6 +369,7 @@ std::uint16_t ReadNodeAt(IndexArea& index, std::int32_t page, std::uint8_t* buff
 }
 
 std::uint16_t WriteBlockAt(IndexArea& index, std::uint32_t page, const std::uint8_t* bytes, std::size_t count) {
+  if (index.cache) index.cache->Drop(page, count);
   const std::uint64_t offset = static_cast<std::uint64_t>(page) * mdx::kPageSize;
   std::size_t done = 0;
   const std::uint32_t code = pf::WriteAt(index.file, offset, bytes, count, done);
@@ -625,6 +629,8 @@ bool SetIndexTo(const std::string& name) {
 void ReadAnchorNodes() {
   IndexArea* index = CurrentIndexArea();
   if (index == nullptr || !index->IsOpen()) return;
+  // Another program changed the index: no copy of a node is current.
+  if (index->cache) index->cache->Clear();
   for (auto& slot : index->tags) {
     if (slot == nullptr) continue;
     CurrIndex& tag = *slot;
@@ -664,11 +670,21 @@ void SeekAndRead(CurrIndex& tag, std::int32_t page, std::uint8_t* buffer) {
       return;
     }
   }
-  if (const std::uint16_t code = ReadNodeAt(*tag.file, page, buffer); code != 0) {
+  IndexArea& index = *tag.file;
+  if (index.cache) {
+    if (const std::uint8_t* copy = index.cache->Find(page)) {
+      std::memcpy(buffer, copy, mdx::kBlockSize);
+      return;
+    }
+  }
+  if (const std::uint16_t code = ReadNodeAt(index, page, buffer); code != 0) {
     // Should the report return, the caller finds an empty leaf.
     std::memset(buffer, 0, mdx::kBlockSize);
     RaiseError(code, "Error reading index file: " + Describe(tag) + " [SeekAndRead]");
+    return;
   }
+  if (!index.cache) index.cache = std::make_unique<NodeCache>();
+  index.cache->Note(page, buffer, tag.item_length);
 }
 
 bool SeekAndWrite(CurrIndex& tag, std::int32_t page, std::uint8_t* buffer) {
@@ -681,6 +697,10 @@ bool SeekAndWrite(CurrIndex& tag, std::int32_t page, std::uint8_t* buffer) {
       }
     }
     code = WriteBlockAt(*tag.file, static_cast<std::uint32_t>(page), buffer, mdx::kBlockSize);
+    if (code == 0) {
+      if (!tag.file->cache) tag.file->cache = std::make_unique<NodeCache>();
+      tag.file->cache->Note(page, buffer, tag.item_length);
+    }
   }
   if (code != 0) {
     RaiseError(code, "Error writing index file: " + Describe(tag) + " [SeekAndWrite]");

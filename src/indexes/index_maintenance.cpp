@@ -126,8 +126,9 @@ void MakeKeyInto(const CurrIndex& tag, int slot, std::uint8_t* out) {
 
 // Inserts (record, key) at the cursor of the tag, which stands at the
 // insertion point in the leaf on top of the path, splitting full nodes on
-// the way up and growing a new root when the root splits.
-void InsertAtCursor(CurrIndex& tag, int slot, const std::uint8_t* key_in, std::int32_t record) {
+// the way up and growing a new root when the root splits. True when the
+// leaf had room: the cursor then stands on the new entry.
+bool InsertAtCursor(CurrIndex& tag, int slot, const std::uint8_t* key_in, std::int32_t record) {
   NodePath& path = *SharedPath;
   const auto item = static_cast<std::size_t>(tag.item_length);
   std::array<std::uint8_t, kKeyBufferSize> key{};
@@ -145,7 +146,9 @@ void InsertAtCursor(CurrIndex& tag, int slot, const std::uint8_t* key_in, std::i
     if (n < tag.max_keys) {
       InsertItem(tag, bytes, p, pointer, key.data(), branch, right_page);
       WriteNode(tag, page, bytes);
-      return;
+      if (branch) return false;
+      tag.entry = bytes + mdx::node::EntryOffset(p, tag.item_length);
+      return true;
     }
     // Split: the lower n - n div 2 entries stay, the upper n div 2 and the
     // trailing pointer go to a new node at the end of the file.
@@ -197,7 +200,7 @@ void InsertAtCursor(CurrIndex& tag, int slot, const std::uint8_t* key_in, std::i
       WriteNode(tag, static_cast<std::int32_t>(root_page), root.data());
       NotePageField(tag, root_page);
       tag.SetRootPage(root_page);
-      return;
+      return false;
     }
     --level;
     p = ChildIndexOf(slot, tag.View(path.NodeAt(level)), page);
@@ -367,16 +370,21 @@ std::int32_t AppendIndex(const std::uint8_t* key_in, int slot, bool position_cur
   }
   // A unique tag keeps the first record of each key.
   if (FoundFlag && tag.Unique()) return 0;
+  bool on_entry = false;
   try {
-    InsertAtCursor(tag, slot, key, record);
+    on_entry = InsertAtCursor(tag, slot, key, record);
   } catch (const std::bad_alloc&) {
     SharedPath->Invalidate();
     SetError(217, " [AppendIndex]");
     return -1;
   }
   if (tag.header_modified) WriteAnchor(slot);
-  SharedPath->Invalidate();
-  if (position_current && slot == 1) PositionOnEntry(tag, slot, key, record);
+  // Without a split the path still leads to the new entry; after one it
+  // leads to nodes that changed their place in the tree.
+  if (!on_entry) {
+    SharedPath->Invalidate();
+    if (position_current && slot == 1) PositionOnEntry(tag, slot, key, record);
+  }
   return 0;
 }
 
@@ -405,18 +413,24 @@ void AppendNewKey() {
   {
     IndexOrderScope order(index);
     RefreshAfterChanges();
-    for (int slot = 1; slot <= mdx::kMaxTags; ++slot) {
+    // The current order's tag goes last, so that its cursor is left on
+    // the new entry.
+    std::vector<int> done;
+    for (int turn = 2; turn <= mdx::kMaxTags + 1; ++turn) {
+      const int slot = turn <= mdx::kMaxTags ? turn : 1;
       if (TagInSlot(slot) == nullptr) continue;
       std::uint8_t key[kKeyBufferSize];
       MakeKeyInto(*TagInSlot(slot), slot, key);
-      if (AppendIndex(key, slot, false) >= 0) continue;
+      if (AppendIndex(key, slot, false) >= 0) {
+        done.push_back(slot);
+        continue;
+      }
       // Take the new record out of the tags it entered.
       TargetRecord = area->record_count;
-      for (int undo = slot - 1; undo >= 1; --undo) {
-        if (TagInSlot(undo) == nullptr) continue;
-        MakeKeyInto(*TagInSlot(undo), undo, key);
-        if (DeleteEntry(key, undo) < 0) {
-          SetError(254, "Index file corrupted. " + TagDescription(undo) + " [AppendNewKey]");
+      for (auto undo = done.rbegin(); undo != done.rend(); ++undo) {
+        MakeKeyInto(*TagInSlot(*undo), *undo, key);
+        if (DeleteEntry(key, *undo) < 0) {
+          SetError(254, "Index file corrupted. " + TagDescription(*undo) + " [AppendNewKey]");
           break;
         }
       }
@@ -460,7 +474,10 @@ void CompareKeys() {
   WorkArea& area = *CurrentWorkArea();
   const std::int32_t record = area.record_number;
   std::string missing;
-  for (int slot = 1; slot <= mdx::kMaxTags; ++slot) {
+  // The current order's tag goes last, so that an insertion leaves its
+  // cursor on the record.
+  for (int turn = 2; turn <= mdx::kMaxTags + 1; ++turn) {
+    const int slot = turn <= mdx::kMaxTags ? turn : 1;
     CurrIndex* tag = TagInSlot(slot);
     if (tag == nullptr) continue;
     KeyTagScope scope(slot);
