@@ -357,7 +357,11 @@ bool GetDbfRecord(WorkArea& area, std::int32_t number) {
     // Nobody else can change the file: serve consecutive records from a block.
     if (number < area.read_ahead_first ||
         number >= area.read_ahead_first + area.read_ahead_count || area.read_ahead_first == 0) {
-      std::size_t per_block = std::max<std::size_t>(1, kReadAheadBytes / len);
+      // Only a read continuing the last block reads ahead: reads in index
+      // order jump about the file and would copy a whole block for each
+      // record.
+      const bool continues = area.read_ahead_first != 0 && number == area.read_ahead_first + area.read_ahead_count;
+      std::size_t per_block = continues ? std::max<std::size_t>(1, kReadAheadBytes / len) : 1;
       per_block = std::min<std::size_t>(per_block,
                                         static_cast<std::size_t>(area.record_count - number) + 1);
       area.read_ahead.resize(per_block * len);
