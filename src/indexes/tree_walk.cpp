@@ -50,8 +50,6 @@ class Walker {
     if (node.IsLeaf()) {
       ++summary_.leaves;
       if (strict_) {
-        if (leaf_depth_ == 0) leaf_depth_ = depth;
-        if (depth != leaf_depth_) return Fail(222, page, "leaf at another depth than the first leaf");
         if (n == 0 && depth > 1) return Fail(222, page, "empty leaf below the root");
       }
       for (int i = 0; i < n; ++i) {
@@ -95,7 +93,6 @@ class Walker {
   std::unordered_set<std::int32_t> visited_;
   std::array<std::uint8_t, kKeyBufferSize> previous_key_{};
   const std::uint8_t* previous_ = nullptr;
-  int leaf_depth_ = 0;
   TreeSummary summary_;
   std::string problem_;
 };

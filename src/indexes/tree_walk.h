@@ -9,7 +9,8 @@
 //   - trees deeper than kMaxTreeDepth.
 // CheckTree adds the ordering rules of a sound tree: keys ascending in the
 // tag's order through all leaves, each branch key not below any key of its
-// child and not above any key of the next child, every leaf at one depth.
+// child and not above any key of the next child. Leaves may lie at different
+// depths: deleting keys bypasses branch nodes left without keys.
 #pragma once
 
 #include <cstdint>
