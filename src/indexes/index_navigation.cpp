@@ -648,13 +648,14 @@ void PositionOnOpen() {
     GoToEnd();
     return;
   }
+  // An entry naming a record the table lacks ends the walk at the end.
   bool readable = ReadRecord(*area, record);
   while (readable && !RecordVisible(*area) && !tag->after_last) {
     record = FindNextRec();
-    if (tag->after_last) break;
+    if (tag->after_last || record < 1 || record > area->record_count) break;
     readable = ReadRecord(*area, record);
   }
-  if (tag->after_last) GoToEnd();
+  if (tag->after_last || !readable || record < 1 || record > area->record_count) GoToEnd();
 }
 
 // ------------------------------------------------------------- hooks ----
