@@ -3,6 +3,7 @@
 #include <new>
 
 #include "indexes/index_engine.h"
+#include "indexes/node_cache.h"
 #include "indexes/node_path.h"
 #include "indexes/semaphore.h"
 

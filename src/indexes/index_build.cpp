@@ -12,7 +12,7 @@
 #include "foundation/utilities.h"
 #include "indexes/index_file.h"
 #include "indexes/keys.h"
-#include "indexes/navigation_seam.h"
+#include "indexes/index_navigation.h"
 #include "indexes/tag_header_layout.h"
 #include "indexes/tag_table.h"
 #include "indexes/tag_table_layout.h"

@@ -75,6 +75,7 @@ class NodeView {
 
 struct IndexArea;
 struct SemaphoreState;
+class NodeCache;
 
 // The control record of one open tag (`curr_index`).
 struct CurrIndex {
@@ -156,6 +157,9 @@ struct IndexArea {
 
   // --- the semaphore protocol ---
   std::unique_ptr<SemaphoreState> semaphore;  // while logged in
+
+  // --- copies of branch nodes while the file is open (node_cache.h) ---
+  std::unique_ptr<NodeCache> cache;
   int read_depth = 0;  // SetReadSemaphoreProc nesting
   int lock_depth = 0;  // SetLockSemaphoreProc nesting
 

@@ -10,7 +10,9 @@
 
 #include "foundation/errors.h"
 #include "foundation/utilities.h"
+#include "indexes/index_navigation.h"
 #include "indexes/keys.h"
+#include "indexes/node_cache.h"
 #include "indexes/node_path.h"
 #include "indexes/semaphore.h"
 #include "indexes/tag_table.h"
@@ -146,6 +148,7 @@ void UncountOpenFile(IndexArea& index) {
 // what a failed open leaves behind.
 void DiscardIndex(IndexArea& index) {
   for (auto& tag : index.tags) tag.reset();
+  index.cache.reset();
   if (index.file != pf::kNoFile) pf::CloseFile(index.file);
   index.file = pf::kNoFile;
   index.known_size = 0;
@@ -173,6 +176,7 @@ void CloseIndexFile(IndexArea& index, FirstFailure& failure) {
   failure.Note(FlushHeaderQuietly(index), "Error writing index file:  " + index.file_name + " [CloseIndex]");
   failure.Note(pf::CloseFile(index.file), "Error closing index file:  " + index.file_name);
   index.file = pf::kNoFile;
+  index.cache.reset();
   index.known_size = 0;
   UncountOpenFile(index);
 }
@@ -332,10 +336,18 @@ std::uint16_t OpenTagIn(WorkArea& area, IndexArea& index, int number) {
     opened.entry = opened.node.data() + mdx::node::kEntries;
     if (number == 1 && SharedPath != nullptr) SharedPath->Push(root, opened.node.data());
   } else {
-    // Positioning on the first entry in this tag's order belongs to
-    // navigation; until it runs the tag has no position.
     opened.node_in_use = index.empty_node.data();
     opened.node_page = -1;
+    opened.entry = opened.node_in_use + mdx::node::kEntries;
+    // The table moves to the first visible record in tag 1's order. A node
+    // on the way that cannot be followed makes the file corrupted.
+    if (number == 1) {
+      try {
+        PositionOnOpen();
+      } catch (const EQuindleError&) {
+        return kCorrupted;
+      }
+    }
   }
   return 0;
 }
@@ -357,6 +369,7 @@ std::uint16_t ReadNodeAt(IndexArea& index, std::int32_t page, std::uint8_t* buff
 }
 
 std::uint16_t WriteBlockAt(IndexArea& index, std::uint32_t page, const std::uint8_t* bytes, std::size_t count) {
+  if (index.cache) index.cache->Drop(page, count);
   const std::uint64_t offset = static_cast<std::uint64_t>(page) * mdx::kPageSize;
   std::size_t done = 0;
   const std::uint32_t code = pf::WriteAt(index.file, offset, bytes, count, done);
@@ -616,6 +629,8 @@ bool SetIndexTo(const std::string& name) {
 void ReadAnchorNodes() {
   IndexArea* index = CurrentIndexArea();
   if (index == nullptr || !index->IsOpen()) return;
+  // Another program changed the index: no copy of a node is current.
+  if (index->cache) index->cache->Clear();
   for (auto& slot : index->tags) {
     if (slot == nullptr) continue;
     CurrIndex& tag = *slot;
@@ -655,11 +670,21 @@ void SeekAndRead(CurrIndex& tag, std::int32_t page, std::uint8_t* buffer) {
       return;
     }
   }
-  if (const std::uint16_t code = ReadNodeAt(*tag.file, page, buffer); code != 0) {
+  IndexArea& index = *tag.file;
+  if (index.cache) {
+    if (const std::uint8_t* copy = index.cache->Find(page)) {
+      std::memcpy(buffer, copy, mdx::kBlockSize);
+      return;
+    }
+  }
+  if (const std::uint16_t code = ReadNodeAt(index, page, buffer); code != 0) {
     // Should the report return, the caller finds an empty leaf.
     std::memset(buffer, 0, mdx::kBlockSize);
     RaiseError(code, "Error reading index file: " + Describe(tag) + " [SeekAndRead]");
+    return;
   }
+  if (!index.cache) index.cache = std::make_unique<NodeCache>();
+  index.cache->Note(page, buffer, tag.item_length);
 }
 
 bool SeekAndWrite(CurrIndex& tag, std::int32_t page, std::uint8_t* buffer) {
@@ -672,6 +697,10 @@ bool SeekAndWrite(CurrIndex& tag, std::int32_t page, std::uint8_t* buffer) {
       }
     }
     code = WriteBlockAt(*tag.file, static_cast<std::uint32_t>(page), buffer, mdx::kBlockSize);
+    if (code == 0) {
+      if (!tag.file->cache) tag.file->cache = std::make_unique<NodeCache>();
+      tag.file->cache->Note(page, buffer, tag.item_length);
+    }
   }
   if (code != 0) {
     RaiseError(code, "Error writing index file: " + Describe(tag) + " [SeekAndWrite]");

@@ -53,6 +53,7 @@ void InitIndexUnit() {
   IndexHooks.Ascending = Ascending;
   IndexHooks.KeyTransform = [] { return false; };
   IndexHooks.Reindex = Reindex;
+  FillOrderHooks();
   KeyTagNumber = 1;
   ExactLength = false;
   FoundFlag = false;

@@ -6,6 +6,7 @@
 #include "indexes/index_build.h"
 #include "indexes/index_engine.h"
 #include "indexes/index_file.h"
+#include "indexes/index_navigation.h"
 #include "indexes/keys.h"
 #include "indexes/node_path.h"
 #include "indexes/semaphore.h"

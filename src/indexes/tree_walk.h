@@ -11,7 +11,8 @@
 // tag's order through all leaves, each branch key not below any key of its
 // child and not above any key of the next child. Leaves may lie at
 // different depths: a build hangs its last leaf (or last nodes) directly
-// from the highest level that has entries.
+// from the highest level that has entries, and deleting keys bypasses
+// branch nodes left without keys.
 #pragma once
 
 #include <cstdint>

@@ -133,10 +133,10 @@ bool CollectsAppends(const WorkArea& area) {
 
 // Reads the read-ahead block that holds `number`: the records from it
 // onwards, or up to it for a backward step, as far as the known count.
-bool ReadBlockFor(WorkArea& area, std::int32_t number, bool backward) {
+bool ReadBlockFor(WorkArea& area, std::int32_t number, bool backward, bool single) {
   const std::size_t len = area.record_length;
   const std::int32_t per_block =
-      static_cast<std::int32_t>(std::max<std::size_t>(1, kReadAheadBytes / len));
+      single ? 1 : static_cast<std::int32_t>(std::max<std::size_t>(1, kReadAheadBytes / len));
   std::int32_t first = number;
   if (backward) first = std::max<std::int32_t>(1, number - per_block + 1);
   const std::int32_t count = std::min<std::int32_t>(per_block, area.record_count - first + 1);
@@ -501,7 +501,13 @@ bool GetDbfRecord(WorkArea& area, std::int32_t number, RecordRead why) {
   if (from_block) {
     if (area.read_ahead_first == 0 || number < area.read_ahead_first ||
         number >= area.read_ahead_first + area.read_ahead_count) {
-      if (!ReadBlockFor(area, number, why == RecordRead::StepBackward)) return false;
+      // Positioning reads (by number or in index order) jump about the file:
+      // they read the one record unless they continue the last block, so an
+      // index walk does not copy a whole block for each record.
+      const bool continues = area.read_ahead_first != 0 &&
+                             number == area.read_ahead_first + area.read_ahead_count;
+      const bool single = why == RecordRead::Positioning && !continues;
+      if (!ReadBlockFor(area, number, why == RecordRead::StepBackward, single)) return false;
     }
     std::memcpy(target,
                 area.read_ahead.data() + static_cast<std::size_t>(number - area.read_ahead_first) * len,

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "index_test_support.h"
-#include "indexes/navigation_seam.h"
+#include "indexes/index_navigation.h"
 #include "platform/platform.h"
 
 namespace qd::index_test {

@@ -247,6 +247,7 @@ TEST_F(KeyMakerTest, CharacterKeysOfOemTablesAreOem) {
   AnsiTables = false;  // tables are then kept in the OEM code page
   OpenPeople(false, {Person(false, "Ren\x82", "1.00", "20000101", 'T')});
   OpenPeopleIndex();
+  Go(1);  // the index names records the table lacks: opening left it at its end
   EXPECT_EQ(Text(MakeKey(1), 10), "Ren\x82      ");  // as stored, not as the record reads
   EXPECT_EQ(KeyText(1), "Ren\x82      ");
 }

@@ -50,7 +50,9 @@ class TreeWalkTest : public IndexTest {
  protected:
   void SetUp() override {
     IndexTest::SetUp();
-    OpenPeople();
+    // No records: opening an index then follows no node, so that damaged
+    // trees reach the walk.
+    OpenPeople(false, {});
   }
 
   // Two leaves under one branch root:
@@ -195,7 +197,8 @@ TEST_F(TreeWalkTest, TheCheckFindsTreesOutOfOrder) {
   image.Append(Node(16, {{6, CharKey("Smith     ")}}, 12));       // page 14
   EXPECT_EQ(Walk(image), 0);
   EXPECT_EQ(summary_.depth, 3);
-  EXPECT_EQ(Walk(image, true), 0);
+  // Sound: deletions bypass branch nodes, so leaves lie at several depths.
+  EXPECT_EQ(Walk(image, true), 0) << problem_;
 }
 
 TEST_F(TreeWalkTest, NodesOnThePathAreReadAndWrittenThroughTheirCopies) {
