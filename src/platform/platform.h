@@ -139,6 +139,15 @@ bool SetCodePages(int ansi, int oem);
 int AnsiCodePage();
 int OemCodePage();
 
+// ------------------------------------------------------- standard streams ---
+
+// Whether standard error is an interactive terminal (a console on Windows),
+// so that drawings meant for people (progress bars) can be left out of
+// redirected output.
+bool StandardErrorIsTerminal();
+// Writes bytes to standard error at once (unbuffered).
+void WriteStandardError(const std::string& bytes);
+
 // ------------------------------------------------------------------ host ---
 
 // Message-box styles and answers, Windows values.

@@ -1,6 +1,7 @@
 // The Windows host: message boxes owned by the window holding the mouse
 // capture, the message pump, termination requests, the screen size and the
 // user's regional settings.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -73,5 +74,27 @@ class WindowsHost final : public Host {
 }  // namespace
 
 Host* CreateDefaultHost() { return new WindowsHost(); }
+
+}  // namespace qd::platform
+
+namespace qd::platform {
+
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+void WriteStandardError(const std::string& bytes) {
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1u << 20));
+    DWORD written = 0;
+    if (WriteFile(handle, bytes.data() + at, chunk, &written, nullptr) == 0 || written == 0) return;
+    at += written;
+  }
+}
 
 }  // namespace qd::platform
