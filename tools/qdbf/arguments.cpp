@@ -68,12 +68,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   bool options_end = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (options_end || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
-      line.positional.push_back(arg);
+    if (!options_end && arg == "--") {
+      options_end = true;
       continue;
     }
-    if (arg == "--") {
-      options_end = true;
+    if (options_end || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+      line.positional.push_back(arg);
       continue;
     }
     std::string name = arg;

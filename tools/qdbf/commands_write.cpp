@@ -407,7 +407,9 @@ int PackCommand(Context& context) {
     SetError(rc != 0 ? static_cast<std::uint16_t>(rc) : 100, "Error reading " + area.file_name + " [qdbf pack]");
     throw ToolError("cannot read " + area.file_name);
   }
-  const std::string table_name = area.file_name;
+  // The name as the file system knows it: the engine keeps an upper-cased
+  // request, which names another file where letter case matters.
+  const std::string table_name = pf::ResolvePath(area.file_name);
   const std::string packed = UniqueNameBeside(table_name, "QPK");
   pf::FileHandle file = pf::kNoFile;
   std::int32_t kept = 0, removed = 0;

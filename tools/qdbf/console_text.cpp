@@ -147,7 +147,7 @@ std::string FromUtf8(std::string_view text, int page, int* unmapped) {
     int found = -1;
     if (characters != nullptr) {
       for (int b = 0x80; b < 256; ++b)
-        if (characters[b] == c) {
+        if (characters[b] == c && c != 0xFFFD) {
           found = b;
           break;
         }
