@@ -477,6 +477,8 @@ def index_checks():
     with_index(good)
     code, out = problems()
     check(code == 0, "a sound index passes: %s" % out)
+    check(sorted(os.listdir(WORK)) == ["in.csv", "people.dbf", "people.dbt", "people.mdx"],
+          "check leaves no files behind: %s" % os.listdir(WORK))
     _, out, _ = run("info", "people", expect=0)
     check("Tag NAMES: key NAME" in out and "Tag LIVE: key NAME for .NOT. OK" in out, "info lists the tags: %s" % out)
     code, _, err = run("pack", "people", expect=3)
@@ -552,6 +554,12 @@ def pack():
           "a refused pack changed nothing")
     run("pack", "people", expect=0)
     check(len(json_rows("people", "--deleted")) == 2, "pack runs once the table is free")
+    # records the header does not count are never dropped by a pack
+    poke("people.dbf", 4, struct.pack("<I", 1))
+    size = os.path.getsize(path("people.dbf"))
+    code, _, err = run("pack", "people", expect=3)
+    check("more records than its header counts" in err and os.path.getsize(path("people.dbf")) == size,
+          "pack refuses a table with uncounted records: %s" % err)
 
 
 # ---------------------------------------------------------- progress ---

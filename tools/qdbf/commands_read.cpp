@@ -11,6 +11,7 @@
 #include "indexes/index_file.h"
 #include "indexes/tag_header_layout.h"
 #include "memo/memo_file.h"
+#include "platform/platform.h"
 #include "table/table_text.h"
 #include "table_access.h"
 
@@ -219,7 +220,7 @@ int InfoCommand(Context& context) {
   const int page = CodePageOf(area, context.codepage);
   std::ostream& out = context.out;
   const std::string& date = area.update_date;
-  out << "Table:         " << area.file_name << "\n";
+  out << "Table:         " << platform::ResolvePath(area.file_name) << "\n";
   out << "Version:       " << Hex(area.version) << " (" << VersionName(area.version) << ")\n";
   out << "Last update:   "
       << (date.size() == 8 ? date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6, 2) : date) << "\n";
@@ -235,7 +236,7 @@ int InfoCommand(Context& context) {
     name.resize(std::max<std::size_t>(name.size(), 10), ' ');
     out << "  " << name << "  " << FieldTypeText(field) << "\n";
   }
-  out << "Memo file:     " << (area.memo ? area.memo->file_name : std::string("none")) << "\n";
+  out << "Memo file:     " << (area.memo ? platform::ResolvePath(area.memo->file_name) : std::string("none")) << "\n";
   const std::string index_name = ProductionIndexName(area);
   if (index_name.empty()) {
     out << "Index:         none\n";
@@ -246,7 +247,7 @@ int InfoCommand(Context& context) {
     out << "Index:         " << index_name << " (missing)\n";
     return kExitOk;
   }
-  out << "Index:         " << opened << "\n";
+  out << "Index:         " << platform::ResolvePath(opened) << "\n";
   IndexArea* index = CurrentIndexArea();
   for (int slot = 1; index != nullptr && slot <= mdx::kMaxTags; ++slot) {
     CurrIndex* tag = index->tags[static_cast<std::size_t>(slot)].get();

@@ -360,7 +360,7 @@ int ImportCommand(Context& context) {
   }
   if (!ALock()) throw ToolError("cannot lock " + area.file_name);
   {
-    pf::ProgressBar bar("Importing " + area.file_name, prepared.size(),
+    pf::ProgressBar bar("Importing " + pf::ResolvePath(area.file_name), prepared.size(),
                         context.progress && pf::StandardErrorIsTerminal()
                             ? std::function<void(const std::string&)>(pf::WriteStandardError)
                             : std::function<void(const std::string&)>());
@@ -378,7 +378,7 @@ int ImportCommand(Context& context) {
     }
   }
   Unlock();
-  context.out << "Imported " << prepared.size() << " records into " << area.file_name << "\n";
+  context.out << "Imported " << prepared.size() << " records into " << pf::ResolvePath(area.file_name) << "\n";
   return kExitOk;
 }
 
@@ -397,6 +397,10 @@ int PackCommand(Context& context) {
   const std::string index_name = ProductionIndexName(area);
   if (!index_name.empty() && pf::FileExists(index_name))
     NotAvailable("pack of a table with a production index", "index rebuilding (Reindex)");
+
+  // Records past the header's count (an append cut short) would be lost.
+  if (RecordsInFile(area) > area.record_count)
+    throw ToolError(pf::ResolvePath(area.file_name) + " holds more records than its header counts; see qdbf check");
 
   // The new table: the header as it is, then every live record, then the
   // end-of-file byte; its record count and date set, then flushed.
