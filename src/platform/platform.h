@@ -147,6 +147,12 @@ int OemCodePage();
 bool StandardErrorIsTerminal();
 // Writes bytes to standard error at once (unbuffered).
 void WriteStandardError(const std::string& bytes);
+// For console programs that print UTF-8: standard output and error pass
+// bytes unchanged (no CR added before LF), and a Windows console shows UTF-8.
+void PrepareUtf8Console();
+// The program's arguments (without the program name) in UTF-8: on Windows
+// read from the wide command line, elsewhere argv as given.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // ------------------------------------------------------------------ host ---
 

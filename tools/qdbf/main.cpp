@@ -3,12 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "qdbf.h"
 
 int main(int argc, char** argv) {
+  qd::platform::PrepareUtf8Console();
   std::ios::sync_with_stdio(false);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  const int status = qd::qdbf::Run(args, std::cout, std::cerr);
+  const int status = qd::qdbf::Run(qd::platform::ProgramArguments(argc, argv), std::cout, std::cerr);
   std::cout.flush();
   return status;
 }

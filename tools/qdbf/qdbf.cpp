@@ -74,7 +74,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } catch (const ToolError& error) {
       out.flush();
       err << "qdbf: " << error.what();
-      if (ErrorCode != 0) err << " (Error # " << ErrorCode << ": " << ErrorMessage(ErrorCode).substr(0) << ")";
+      if (ErrorCode != 0) err << " (" << ErrorMessage(ErrorCode) << ")";
       err << "\n";
       return kExitEngine;
     }

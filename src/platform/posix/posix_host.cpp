@@ -79,3 +79,15 @@ void WriteStandardError(const std::string& bytes) {
 }
 
 }  // namespace qd::platform
+
+namespace qd::platform {
+
+void PrepareUtf8Console() {}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+}  // namespace qd::platform
