@@ -722,15 +722,9 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   area.record_count = 0;
   area.header_state = HeaderState::Appended;
   if (!CloseDbf(area)) return false;
-  if (memo) {
-    // The memo file's extension follows the letter case of the table's, so
-    // that "people.dbf" gets "people.dbt" on file systems that tell them apart.
-    std::string extension = MemoFileExtension(version);
-    const std::size_t dot = ExtensionDot(name);
-    if (dot != std::string::npos && name.size() > dot + 1 && name[dot + 1] >= 'a' && name[dot + 1] <= 'z')
-      for (char& c : extension) c = static_cast<char>(c - 'A' + 'a');
-    return CreateMemofile(WithoutExtension(name) + "." + extension, version, DefaultMemoBlockSize, "CreateDbf()");
-  }
+  if (memo)
+    return CreateMemofile(WithoutExtension(name) + "." + MemoFileExtension(version), version,
+                          DefaultMemoBlockSize, "CreateDbf()");
   return true;
 }
 
