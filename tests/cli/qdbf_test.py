@@ -509,6 +509,8 @@ def index_checks():
         struct.pack_into("<I", mdx.bytes, 512 + 32, 4000)
     with_index(good, extra=outside)
     expect_problem("a tag header outside the file", "index")
+    _, out, _ = run("info", "people", expect=0)
+    check("does not open" in out, "info names an index that does not open: %s" % out)
 
     def cycle(mdx, root):
         # the root becomes a branch whose child is itself

@@ -7,6 +7,8 @@
 
 #include "commands.h"
 #include "console_text.h"
+#include "foundation/errors.h"
+#include "foundation/exception.h"
 #include "indexes/index_engine.h"
 #include "indexes/index_file.h"
 #include "indexes/tag_header_layout.h"
@@ -242,7 +244,16 @@ int InfoCommand(Context& context) {
     out << "Index:         none\n";
     return kExitOk;
   }
-  const std::string opened = OpenProductionIndex(area);
+  std::string opened;
+  try {
+    opened = OpenProductionIndex(area);
+  } catch (const Exception& error) {
+    std::string text = error.what();
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, ": ");
+    out << "Index:         " << index_name << " (does not open: " << text << ")\n";
+    ErrorCode = 0;
+    return kExitOk;
+  }
   if (opened.empty()) {
     out << "Index:         " << index_name << " (missing)\n";
     return kExitOk;
