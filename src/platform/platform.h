@@ -144,6 +144,21 @@ bool SetCodePages(int ansi, int oem);
 int AnsiCodePage();
 int OemCodePage();
 
+// ------------------------------------------------------- standard streams ---
+
+// Whether standard error is an interactive terminal (a console on Windows),
+// so that drawings meant for people (progress bars) can be left out of
+// redirected output.
+bool StandardErrorIsTerminal();
+// Writes bytes to standard error at once (unbuffered).
+void WriteStandardError(const std::string& bytes);
+// For console programs that print UTF-8: standard output and error pass
+// bytes unchanged (no CR added before LF), and a Windows console shows UTF-8.
+void PrepareUtf8Console();
+// The program's arguments (without the program name) in UTF-8: on Windows
+// read from the wide command line, elsewhere argv as given.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 // ------------------------------------------------------------------ host ---
 
 // Message-box styles and answers, Windows values.

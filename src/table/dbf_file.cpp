@@ -730,15 +730,57 @@ bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t
   return true;
 }
 
+namespace {
+
+// The version byte of a new table of a family, with or without memo fields.
+std::uint8_t NewTableVersion(TableFamily family, bool memo) {
+  switch (family) {
+    case TableFamily::Dbase2: return 0x02;
+    case TableFamily::Dbase3: return memo ? 0x83 : 0x03;
+    case TableFamily::Level7: return memo ? 0x8C : 0x04;
+    case TableFamily::FoxPro: return memo ? 0xF5 : 0x03;
+    case TableFamily::Dbase4:
+    case TableFamily::Default: break;
+  }
+  return memo ? DefaultTableVersion : 0x03;
+}
+
+// Header layouts of new tables: the prolog, one descriptor per field and the
+// terminator. dBASE II: an 8-byte prolog and 32 descriptor slots of 16 bytes
+// (name 11, type, length, address 2, decimals), 521 bytes in all. Level 7:
+// a 68-byte prolog and descriptors of 48 bytes (name 32, type, length,
+// decimals). The others: 32-byte prolog and descriptors (name 11, type,
+// address 4, length, decimals).
+struct NewHeaderLayout {
+  std::size_t prolog;
+  std::size_t descriptor;
+  std::size_t name_size;
+  std::size_t type_at, length_at, decimals_at;
+};
+constexpr NewHeaderLayout kDbase2Layout{8, 16, 11, 11, 12, 15};
+constexpr NewHeaderLayout kLevel7Layout{68, 48, 32, 32, 33, 34};
+constexpr NewHeaderLayout kDbase3Layout{32, 32, 11, 11, 16, 17};
+constexpr std::size_t kDbase2HeaderLength = 521;
+constexpr int kDbase2MaxFields = 32;
+constexpr std::uint32_t kDbase2MaxRecordLength = 1000;
+
+}  // namespace
+
 bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
-               const std::vector<FieldDefinition>& definitions) {
+               const std::vector<FieldDefinition>& definitions, TableFamily family) {
   static const char* kInvalid = "Invalid dBASE field definition [CreateDBF]";
-  if (field_count < 1 || field_count > 255 || static_cast<std::size_t>(field_count) > definitions.size()) {
+  const bool dbase2 = family == TableFamily::Dbase2;
+  const bool level7 = family == TableFamily::Level7;
+  const int max_fields = dbase2 ? kDbase2MaxFields : 255;
+  if (field_count < 1 || field_count > max_fields || static_cast<std::size_t>(field_count) > definitions.size()) {
     SetError(211, kInvalid);
     return false;
   }
+  const NewHeaderLayout& layout = dbase2 ? kDbase2Layout : level7 ? kLevel7Layout : kDbase3Layout;
   bool memo = false;
-  const std::size_t header_length = static_cast<std::size_t>(field_count) * 32 + 33;
+  const std::size_t header_length =
+      dbase2 ? kDbase2HeaderLength
+             : layout.prolog + static_cast<std::size_t>(field_count) * layout.descriptor + 1;
   std::vector<std::uint8_t> header(header_length, 0);
   std::uint32_t record_length = 1;
   for (int i = 0; i < field_count; ++i) {
@@ -768,26 +810,35 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
         break;
       default: valid = false;
     }
+    // dBASE II knows character, number and logical fields only.
+    if (dbase2 && type != 'C' && type != 'N' && type != 'L') valid = false;
     if (!valid) {
       SetError(211, kInvalid);
       return false;
     }
-    std::uint8_t* d = header.data() + 32 + static_cast<std::size_t>(i) * 32;
-    std::memcpy(d, field_name.data(), field_name.size());
-    d[11] = static_cast<std::uint8_t>(type);
-    d[16] = static_cast<std::uint8_t>(length);
-    d[17] = static_cast<std::uint8_t>(decimals);
+    std::uint8_t* d = header.data() + layout.prolog + static_cast<std::size_t>(i) * layout.descriptor;
+    std::memcpy(d, field_name.data(), std::min(field_name.size(), layout.name_size));
+    d[layout.type_at] = static_cast<std::uint8_t>(type);
+    d[layout.length_at] = static_cast<std::uint8_t>(length);
+    d[layout.decimals_at] = static_cast<std::uint8_t>(decimals);
+    if (dbase2) Put16(d + 13, record_length);
     record_length += static_cast<std::uint32_t>(length);
   }
-  if (record_length > 65535) {
+  if (record_length > 65535 || (dbase2 && record_length > kDbase2MaxRecordLength)) {
     SetError(211, kInvalid);
     return false;
   }
-  header[header_length - 1] = 0x0D;
-  Put16(header.data() + 8, static_cast<std::uint32_t>(header_length));
-  Put16(header.data() + 10, record_length);
-  header[0] = memo ? DefaultTableVersion : 0x03;
-  header[kLanguageDriverOffset] = LanguageDriver();
+  const std::uint8_t version = NewTableVersion(family, memo);
+  header[0] = version;
+  if (dbase2) {
+    header[layout.prolog + static_cast<std::size_t>(field_count) * layout.descriptor] = 0x0D;
+    Put16(header.data() + 6, record_length);
+  } else {
+    header[header_length - 1] = 0x0D;
+    Put16(header.data() + 8, static_cast<std::uint32_t>(header_length));
+    Put16(header.data() + 10, record_length);
+    header[kLanguageDriverOffset] = LanguageDriver();
+  }
 
   const std::string name = DefaultExtension(AllTrim(given_name), "DBF");
   pf::FileHandle file = pf::kNoFile;
@@ -807,15 +858,15 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   area.file_name = name;
   area.open_mode = kExclusiveOpenMode;
   area.version = header[0];
-  std::memcpy(area.header.data(), header.data(), 32);
+  std::memcpy(area.header.data(), header.data(), std::min<std::size_t>(32, header.size()));
   area.header_length = static_cast<std::uint16_t>(header_length);
   area.record_length = static_cast<std::uint16_t>(record_length);
   area.record_count = 0;
   area.header_state = HeaderState::Appended;
   if (!CloseDbf(area)) return false;
   if (memo)
-    return CreateMemofile(WithoutExtension(name) + "." + MemoFileExtension(DefaultTableVersion),
-                          DefaultTableVersion, DefaultMemoBlockSize, "CreateDbf()");
+    return CreateMemofile(WithoutExtension(name) + "." + MemoFileExtension(version), version,
+                          DefaultMemoBlockSize, "CreateDbf()");
   return true;
 }
 

@@ -199,8 +199,13 @@ struct FieldDefinition {
   int length = 0;
   int decimals = 0;
 };
+// Table families CreateDBF makes; the version byte follows from the family
+// and whether a memo field is present: Default and Dbase4 0x03 / 0x8B,
+// Dbase3 0x03 / 0x83, Level7 0x04 / 0x8C, FoxPro 0x03 / 0xF5, Dbase2 0x02
+// (character, number and logical fields only, at most 32).
+enum class TableFamily : std::uint8_t { Default, Dbase2, Dbase3, Dbase4, Level7, FoxPro };
 bool CreateDBF(WorkArea& area, const std::string& name, int field_count,
-               const std::vector<FieldDefinition>& fields);
+               const std::vector<FieldDefinition>& fields, TableFamily family = TableFamily::Default);
 bool CreateDBF(const std::string& name, const std::vector<FieldDefinition>& fields);
 std::string MemoFileExtension(std::uint8_t version);
 bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t block_size,

@@ -61,6 +61,59 @@ TEST_F(DbfFileTest, CreateWritesHeaderEofByteAndMemoFile) {
   EXPECT_FALSE(std::filesystem::exists(Path("plain.DBT")));
 }
 
+// Each family writes its version byte and header layout, and the table
+// reopens with the same fields: dBASE II (16-byte descriptors, 521-byte
+// header), level 7 (48-byte descriptors after a 68-byte prolog), dBASE III
+// and FoxPro with their own memo files. dBASE II takes no dates or memos.
+TEST_F(DbfFileTest, CreateWritesEachTableFamily) {
+  const std::vector<FieldDefinition> plain = {{"NAME", 'C', 12, 0}, {"QTY", 'N', 7, 2}, {"OK", 'L', 1, 0}};
+  std::vector<FieldDefinition> memo = plain;
+  memo.push_back({"NOTES", 'M', 10, 0});
+  const struct {
+    TableFamily family;
+    bool with_memo;
+    std::uint8_t version;
+    std::uint16_t header_length;
+    const char* memo_file;
+  } cases[] = {
+      {TableFamily::Dbase2, false, 0x02, 521, nullptr},
+      {TableFamily::Dbase3, true, 0x83, 32 * 5 + 1, "t3.DBT"},
+      {TableFamily::Dbase4, false, 0x03, 32 * 4 + 1, nullptr},
+      {TableFamily::Level7, false, 0x04, 68 + 48 * 3 + 1, nullptr},
+      {TableFamily::Level7, true, 0x8C, 68 + 48 * 4 + 1, "t7m.DBT"},
+      {TableFamily::FoxPro, true, 0xF5, 32 * 5 + 1, "tf.FPT"},
+  };
+  const char* names[] = {"t2", "t3", "t4", "t7", "t7m", "tf"};
+  int i = 0;
+  for (const auto& c : cases) {
+    const std::string name = names[i++];
+    SCOPED_TRACE(name);
+    WorkArea made;
+    const std::vector<FieldDefinition>& fields = c.with_memo ? memo : plain;
+    ASSERT_TRUE(CreateDBF(made, Path(name + ".dbf"), static_cast<int>(fields.size()), fields, c.family));
+    WorkArea area;
+    ASSERT_TRUE(Open(area, name + ".dbf"));
+    EXPECT_EQ(area.version, c.version);
+    EXPECT_EQ(area.header_length, c.header_length);
+    EXPECT_EQ(area.record_count, 0);
+    ASSERT_EQ(area.fields.size(), fields.size());
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+      EXPECT_EQ(area.fields[f].name, fields[f].name);
+      EXPECT_EQ(area.fields[f].type, fields[f].type);
+      EXPECT_EQ(area.fields[f].length, fields[f].length);
+    }
+    EXPECT_EQ(area.fields[1].decimals, 2);
+    CloseDbf(area);
+    if (c.memo_file != nullptr) {
+      EXPECT_TRUE(platform::FileExists(Path(c.memo_file)));
+    }
+  }
+  WorkArea refused;
+  EXPECT_FALSE(CreateDBF(refused, Path("d2.dbf"), 1, {{"BORN", 'D', 8, 0}}, TableFamily::Dbase2));
+  EXPECT_EQ(ErrorCode, 211);
+  ErrorCode = 0;
+}
+
 // A new table names the character set of its text in header byte 29, so
 // that other programs decode it: the OEM page for OEM tables, the Windows
 // page for ANSI ones. Reading ignores the byte.

@@ -64,3 +64,30 @@ Host* CreateDefaultHost() {
 }
 
 }  // namespace qd::platform
+
+namespace qd::platform {
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void WriteStandardError(const std::string& bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const ssize_t n = write(STDERR_FILENO, bytes.data() + at, bytes.size() - at);
+    if (n <= 0) return;  // nothing sensible to do when standard error is gone
+    at += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace qd::platform
+
+namespace qd::platform {
+
+void PrepareUtf8Console() {}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+}  // namespace qd::platform

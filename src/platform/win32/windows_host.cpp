@@ -1,11 +1,18 @@
 // The Windows host: message boxes owned by the window holding the mouse
 // capture, the message pump, termination requests, the screen size and the
 // user's regional settings.
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
 #include "platform/win32/win32_internal.h"
+
+#include <shellapi.h>  // after windows.h
 
 namespace qd::platform {
 
@@ -73,5 +80,59 @@ class WindowsHost final : public Host {
 }  // namespace
 
 Host* CreateDefaultHost() { return new WindowsHost(); }
+
+}  // namespace qd::platform
+
+namespace qd::platform {
+
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+void WriteStandardError(const std::string& bytes) {
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1u << 20));
+    DWORD written = 0;
+    if (WriteFile(handle, bytes.data() + at, chunk, &written, nullptr) == 0 || written == 0) return;
+    at += written;
+  }
+}
+
+}  // namespace qd::platform
+
+namespace qd::platform {
+
+void PrepareUtf8Console() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  DWORD mode = 0;
+  if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0 ||
+      GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0)
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+  }
+  for (int i = 1; i < count; ++i) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string text(bytes > 0 ? static_cast<std::size_t>(bytes) : 1u, '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), bytes, nullptr, nullptr);
+    text.resize(std::strlen(text.c_str()));
+    args.push_back(std::move(text));
+  }
+  LocalFree(wide);
+  return args;
+}
 
 }  // namespace qd::platform
