@@ -2,7 +2,13 @@
 // without record hooks, the dBASE III text end, seeking, the OEM decision,
 // the header brought up to date after a write) and the file dataset's
 // memo field streams (text access, writing, clearing, seeking to the end).
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include "dataset/file_dataset.h"
 #include "memo/blob_streams.h"
@@ -313,3 +319,48 @@ TEST_F(DatasetStreamTest, AReadOnlyDatasetRefusesWriteStreams) {
 
 }  // namespace
 }  // namespace qd::memo_test
+
+#ifndef _WIN32
+namespace qd::memo_test {
+namespace {
+
+// Another program that places its values by the header's next free block
+// (python3-dbf) writes after a streamed value, not over it.
+TEST_F(DatasetStreamTest, AnotherProgramPlacesItsValueAfterTheStreamedOne) {
+  MakeMemoTable("peer", 0x83);
+  {
+    auto dataset = OpenDataset("peer");
+    dataset->Append();
+    dataset->FieldByName("NAME")->SetAsString("STREAMED");
+    dataset->FieldByName("NOTES")->SetAsString(std::string(1200, 's'));
+    dataset->Post();
+    dataset->Close();
+  }
+  const std::string script = Path("peer.py");
+  std::FILE* file = std::fopen(script.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs(
+      "import sys\n"
+      "try:\n"
+      "    import dbf\n"
+      "except ImportError:\n"
+      "    sys.exit(77)\n"
+      "t = dbf.Table(sys.argv[1], codepage='cp437')\n"
+      "t.open(dbf.READ_WRITE)\n"
+      "t.append(('PEER', 'written by another program'))\n"
+      "t.close()\n",
+      file);
+  std::fclose(file);
+  const int status = std::system(("/usr/bin/python3 '" + script + "' '" + Path("peer.DBF") + "'").c_str());
+  if (status != 0 && WEXITSTATUS(status) == 77) GTEST_SKIP() << "python3-dbf is not installed";
+  ASSERT_EQ(status, 0);
+  Open("peer");
+  EXPECT_EQ(ValueOf(1), std::string(1200, 's'));
+  EXPECT_EQ(ValueOf(2), "written by another program");
+  Go(2);
+  EXPECT_EQ(Slot(), 4);  // after the streamed value's blocks 1 to 3
+}
+
+}  // namespace
+}  // namespace qd::memo_test
+#endif
