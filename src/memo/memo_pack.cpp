@@ -561,6 +561,10 @@ std::int32_t CopyMemo(int source_area, std::int32_t source_block, bool keep_posi
 void EmptyMemofile(const std::string& name) {
   WorkArea* area = RequireTable("CreateMemofile()");
   if (area == nullptr) return;
+  if (!area->has_memo) {
+    SetError(1019, area->file_name + " No Memo Field [CreateMemofile()]");
+    return;
+  }
   const std::uint8_t type = MemoTypeOf(area->version);
   std::uint16_t block_size = DefaultMemoBlockSize;
   std::string file_name = table_text::WithoutExtension(area->file_name) + "." + MemoFileExtension(type);
