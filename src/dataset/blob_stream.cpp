@@ -83,7 +83,7 @@ void TQdBlobStream::Finish() {
     if (!dataset_.SelectWorkArea("DestroyBlobStream")) return;
   }
   PutSlot(block);
-  dataset_.StoreRecord(dataset_.GetActiveRecBuf(), TQdDataSet::kAllFields);
+  dataset_.StoreRecord(dataset_.GetActiveRecBuf(), TQdFileDataSet::kAllFields);
   if (modified_) dataset_.DataEvent(fw::deFieldChange, field_);
 }
 
