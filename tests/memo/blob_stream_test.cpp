@@ -99,6 +99,43 @@ TEST_F(BlobStreamTest, StreamedValuesReadBackInEveryVariantWithAndWithoutHooks) 
   }
 }
 
+TEST_F(BlobStreamTest, SeekingBackAndOverwritingGoesThroughTheHookUnits) {
+  auto flip = [](std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) bytes[i] ^= 0x33;
+  };
+  for (std::uint8_t version : {0x83, 0x8B}) {
+    const std::string name = "o" + std::to_string(version);
+    SCOPED_TRACE(name);
+    MakeMemoTable(name, version);
+    UseWithHooks(Path(name) + " EXCLUSIVE", nullptr, 0, flip, flip);
+    ASSERT_EQ(ErrorCode, 0) << ErrorText;
+    AppendValue("plain text read through the hook");
+    const std::int32_t block = CreateBlobDescriptor(false, 0, kBlobWrite);
+    std::string expected(1000, 'a');
+    ASSERT_EQ(WriteBlobStream(expected.data(), 1000), 1000);
+    EXPECT_EQ(SeekBlobStream(100, 0), 100);
+    const std::string patch(600, 'b');
+    ASSERT_EQ(WriteBlobStream(patch.data(), 600), 600);
+    expected.replace(100, 600, patch);
+    // The length is the furthest byte written, wherever the position is.
+    EXPECT_EQ(SeekBlobStream(0, 2), 1000);
+    ASSERT_TRUE(DestroyBlobDescriptor());
+    EXPECT_EQ(StreamRead(block, 77), expected);
+    std::string whole;
+    ASSERT_TRUE(ReadMemoValue(block, whole, "test"));
+    EXPECT_EQ(whole, expected);
+    // A text value's end is found through the hook as well.
+    Go(1);
+    ASSERT_EQ(CreateBlobDescriptor(false, Slot(), kBlobRead), Slot());
+    EXPECT_EQ(SeekBlobStream(-4, 2), 28);
+    char tail[8] = {};
+    EXPECT_EQ(ReadBlobStream(tail, 8), 4);
+    EXPECT_EQ(std::string(tail, 4), "hook");
+    DestroyBlobDescriptor();
+    Close();
+  }
+}
+
 TEST_F(BlobStreamTest, TheHeaderIsUpdatedBeforeTheLockIsReleased) {
   MakeMemoTable("hdr", 0x83);
   Open("hdr", false);
