@@ -63,7 +63,13 @@ void TQdBlobStream::Finish() {
   descriptor_ = false;
   if (!dataset_.SelectWorkArea("DestroyBlobStream")) return;
   const bool writing = mode_ != fw::bmRead && new_block_ != 0;
-  const bool stored = DestroyBlobDescriptor();
+  bool stored = false;
+  try {
+    stored = DestroyBlobDescriptor();
+  } catch (...) {
+    if (writing) PutSlot(old_block_);
+    throw;
+  }
   if (!writing) return;
   std::int32_t block = new_block_;
   if (!stored) {

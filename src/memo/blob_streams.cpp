@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <new>
 #include <vector>
@@ -47,6 +48,22 @@ void Fail(MemoState& state) {
   Reset(state.blob);
   state.blob.failed = true;
 }
+
+// A failure reported as an exception leaves through a helper that has
+// released the lock; the value must end with it.
+class FailIfThrown {
+ public:
+  explicit FailIfThrown(MemoState& state) : state_(state), pending_(std::uncaught_exceptions()) {}
+  ~FailIfThrown() {
+    if (std::uncaught_exceptions() > pending_) Fail(state_);
+  }
+  FailIfThrown(const FailIfThrown&) = delete;
+  FailIfThrown& operator=(const FailIfThrown&) = delete;
+
+ private:
+  MemoState& state_;
+  int pending_;
+};
 
 void Report(MemoState& state, std::uint16_t code, const char* operation) {
   const std::string text = std::to_string(state.blob.block) + " " + state.file_name + RecordText() +
@@ -150,6 +167,7 @@ std::int32_t CreateBlobDescriptor(bool oem, std::int32_t block, std::uint8_t mod
                                   std::uint32_t size_hint) {
   MemoState* state = RequireMemo("CreateBlobDescriptor");
   if (state == nullptr) return 0;
+  const FailIfThrown guard(*state);
   WorkArea& area = OwnerArea();
   BlobDescriptor& blob = state->blob;
   // A value still open for writing is given up; its lock must not stay.
@@ -255,6 +273,7 @@ std::int32_t ReadBlobStream(void* buffer, std::int32_t count) {
   BlobDescriptor& blob = state->blob;
   if (!blob.active || blob.mode != kBlobRead) return 0;
   if (blob.length >= 0 && blob.position >= blob.length) return 0;
+  const FailIfThrown guard(*state);
   const WorkArea& area = OwnerArea();
   std::uint64_t size = 0;
   if (!SizeOf(*state, size, "ReadBlobStream")) {
@@ -310,6 +329,7 @@ std::int32_t WriteBlobStream(const void* buffer, std::int32_t count) {
   if (state == nullptr || buffer == nullptr || count < 1) return 0;
   BlobDescriptor& blob = state->blob;
   if (!blob.active || blob.mode != kBlobWrite) return 0;
+  const FailIfThrown guard(*state);
   const WorkArea& area = OwnerArea();
   const std::int64_t limit = blob.length > 0 ? blob.length : kLargestValue;
   const std::int64_t room = std::max<std::int64_t>(0, limit - blob.position);
@@ -365,6 +385,7 @@ std::int64_t SeekBlobStream(std::int64_t offset, int origin) {
   if (state == nullptr) return 0;
   BlobDescriptor& blob = state->blob;
   if (!blob.active || blob.mode == 0 || blob.block == 0) return 0;
+  const FailIfThrown guard(*state);
   std::int64_t target = 0;
   switch (origin) {
     case 0: target = offset; break;
@@ -402,6 +423,7 @@ bool DestroyBlobDescriptor() {
     Reset(blob);
     return !failed;
   }
+  const FailIfThrown guard(*state);
   const WorkArea& area = OwnerArea();
   if (!FlushUnit(*state, area, "DestroyBlobDescriptor")) return false;
   if (blob.written > 0) {

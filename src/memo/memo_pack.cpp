@@ -533,7 +533,14 @@ std::int32_t CopyMemo(int source_area, std::int32_t source_block, bool keep_posi
                     : static_cast<std::uint32_t>(EndValueOffset(destination, end) / destination.block_size);
   CopiedValue value;
   std::uint16_t damage = 0;
-  const ValueRead read = PrepareCopy(request, value, damage);
+  ValueRead read = ValueRead::kFailed;
+  try {
+    read = PrepareCopy(request, value, damage);
+  } catch (...) {
+    // A read failure reported as an exception: the lock must not stay.
+    ReleaseLockQuietly(destination);
+    throw;
+  }
   if (read == ValueRead::kFailed) {
     ReleaseLockQuietly(destination);
     return 0;

@@ -4,13 +4,16 @@
 // memo field streams (text access, writing, clearing, seeking to the end).
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #ifndef _WIN32
+#include <sys/mount.h>
 #include <sys/wait.h>
 #endif
 
 #include "dataset/file_dataset.h"
+#include "foundation/exception.h"
 #include "memo/blob_streams.h"
 #include "memo_checker.h"
 #include "memo_test_support.h"
@@ -396,6 +399,38 @@ TEST_F(DatasetStreamTest, AnotherProgramPlacesItsValueAfterTheStreamedOne) {
   EXPECT_EQ(ValueOf(2), "written by another program");
   Go(2);
   EXPECT_EQ(Slot(), 4);  // after the streamed value's blocks 1 to 3
+}
+
+// A disk that fills while a value is streamed: the write raises, the memo
+// lock is free, and the field keeps its old value after the post.
+TEST_F(DatasetStreamTest, AStreamThatRunsOutOfDiskSpaceKeepsTheOldValue) {
+  namespace fs = std::filesystem;
+  const fs::path mount = fs::path(Path("small"));
+  fs::create_directories(mount);
+  if (::mount("none", mount.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "a size-limited file system cannot be mounted here";
+  struct Unmount {
+    fs::path path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{mount};
+  MakeMemoTable("small/full", 0x8B);
+  Open("small/full");
+  AppendValue("the old value");
+  Close();
+  auto dataset = OpenDataset("small/full");
+  fw::TField* notes = dataset->FieldByName("NOTES");
+  dataset->Edit();
+  EXPECT_THROW(notes->SetAsString(std::string(2 * 1024 * 1024, 'x')), EQuindleError);
+  ErrorCode = 0;
+  dataset->Post();
+  EXPECT_EQ(notes->AsString(), "the old value");
+  dataset->Close();
+  Open("small/full", false);
+  EXPECT_EQ(ValueOf(1), "the old value");
+  // Nobody holds the memo lock (the space the partial value took stays
+  // taken until a pack).
+  ASSERT_NE(LockMemoPadAndSeekEOF("test"), 0u) << ErrorText;
+  EXPECT_TRUE(UpdateMemoHeader());
 }
 
 }  // namespace
