@@ -37,7 +37,7 @@ class MemoPackTest : public MemoTest {
   }
   // The memo texts python3-dbfread reads from a table, hex-encoded per line;
   // empty when the reader is not installed.
-  static std::vector<std::string> IndependentReader(const std::string& table, bool& available) {
+  static std::vector<std::string> IndependentReader([[maybe_unused]] const std::string& table, bool& available) {
     available = false;
     std::vector<std::string> values;
 #ifndef _WIN32
