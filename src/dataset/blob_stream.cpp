@@ -9,6 +9,19 @@
 
 namespace qd {
 
+template <typename DataSet>
+void TQdBlobStream::ConvertSlot(DataSet& dataset, std::uint8_t* record, int field_no) {
+  if constexpr (requires { dataset.ConvertSlots(record, field_no); }) dataset.ConvertSlots(record, field_no);
+}
+
+std::uint8_t* TQdBlobStream::Slot() {
+  const fw::TRecordBuffer record = dataset_.GetActiveRecBuf();
+  const std::uint16_t offset = dataset_.SlotOffset(field_->FieldNo());
+  if (record == nullptr || offset == 0) return nullptr;
+  ConvertSlot(dataset_, record, field_->FieldNo());
+  return record + offset;
+}
+
 TQdBlobStream::TQdBlobStream(TQdFileDataSet& dataset, fw::TField* field, fw::TBlobStreamMode mode,
                              bool oem)
     : dataset_(dataset), field_(field), mode_(mode) {
@@ -18,17 +31,16 @@ TQdBlobStream::TQdBlobStream(TQdFileDataSet& dataset, fw::TField* field, fw::TBl
       opened_table_ = true;
     }
     if (!dataset_.SelectWorkArea("CreateBlobStream")) return;
-    const fw::TRecordBuffer record = dataset_.GetActiveRecBuf();
-    const std::uint16_t offset = dataset_.SlotOffset(field_->FieldNo());
-    if (record != nullptr && offset != 0) std::memcpy(&old_block_, record + offset, sizeof old_block_);
+    const std::uint8_t* slot = Slot();
+    if (slot != nullptr) std::memcpy(&old_block_, slot, sizeof old_block_);
     if (mode_ == fw::bmRead) {
-      const std::int32_t block = record == nullptr || dataset_.s_IsEmptyDbf() ? 0 : old_block_;
+      const std::int32_t block = slot == nullptr || dataset_.s_IsEmptyDbf() ? 0 : old_block_;
       descriptor_ = true;
       CreateBlobDescriptor(oem, block, kBlobRead);
       return;
     }
     // Nowhere to keep the new block: no stream (the field cannot be written).
-    if (record == nullptr || offset == 0) return;
+    if (slot == nullptr) return;
     descriptor_ = true;
     new_block_ = CreateBlobDescriptor(oem, old_block_, kBlobWrite);
     if (new_block_ != 0) PutSlot(new_block_);
@@ -53,9 +65,7 @@ TQdBlobStream::~TQdBlobStream() {
 }
 
 void TQdBlobStream::PutSlot(std::int32_t block) {
-  const fw::TRecordBuffer record = dataset_.GetActiveRecBuf();
-  const std::uint16_t offset = dataset_.SlotOffset(field_->FieldNo());
-  if (record != nullptr && offset != 0) std::memcpy(record + offset, &block, sizeof block);
+  if (std::uint8_t* slot = Slot()) std::memcpy(slot, &block, sizeof block);
 }
 
 void TQdBlobStream::Finish() {

@@ -36,7 +36,15 @@ class TQdBlobStream : public fw::TStream {
 
  private:
   void Finish();
+  // The field's slot in the active record buffer (nil without one), holding
+  // the field's value: a dataset that converts a loaded record's slots only
+  // when they are read (ConvertSlots) converts it first, so the block read
+  // is the record's and a block written is not replaced by a later
+  // conversion.
+  std::uint8_t* Slot();
   void PutSlot(std::int32_t block);
+  template <typename DataSet>
+  static void ConvertSlot(DataSet& dataset, std::uint8_t* record, int field_no);
 
   TQdFileDataSet& dataset_;
   fw::TField* field_;
