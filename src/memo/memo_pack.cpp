@@ -123,6 +123,17 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
 
 // ------------------------------------------------------------ the pack ---
 
+// The pack reads every record from the file: a table layer that collects
+// appended records in memory (WritePendingAppends) writes them out first.
+// Found by argument-dependent lookup where the table layer declares it.
+template <typename Area>
+bool WriteCollectedAppends(Area& area) {
+  if constexpr (requires { WritePendingAppends(area); })
+    return WritePendingAppends(area);
+  else
+    return true;
+}
+
 // One memo field the pack renumbers.
 struct Renumbering {
   std::int32_t record = 0;
@@ -322,6 +333,10 @@ bool MemoPack::WriteRecord(std::int32_t record, std::vector<std::uint8_t>& body,
 }
 
 bool MemoPack::CollectAndCopy() {
+  if (!WriteCollectedAppends(area_)) {
+    Discard();
+    return false;
+  }
   std::vector<std::pair<std::uint16_t, std::uint8_t>> memo_fields;  // offset, length
   for (const FieldEntry& field : area_.fields)
     if (field.type == 'M') memo_fields.emplace_back(field.offset, field.length);
