@@ -290,8 +290,13 @@ TEST_F(MemoPackTest, PackEmptiesFieldsNamingNoValueAndReportsTheFirst) {
   memo[512 + 1] = 0;  // "o\0e"
   table_test::WriteAll(MemoPath("bad", 0x83), memo);
   Open("bad");
+  // A record appended just before the pack is packed too.
+  AppendValue("four");
   PackMemofile();
   ExpectError(1003);
+  EXPECT_EQ(ValueOf(4), "four");
+  Go(4);
+  EXPECT_EQ(Slot(), 3);
   EXPECT_EQ(ValueOf(1), std::string("o\0e", 3));
   Go(1);
   EXPECT_EQ(Slot(), 1);
