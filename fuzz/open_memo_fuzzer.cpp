@@ -2,14 +2,18 @@
 // name blocks of an arbitrary memo file. The input is
 //   byte 0       options: bits 0-1 the variant (dBASE III, dBASE IV, FoxPro,
 //                dBASE IV), bit 2 shared use, bit 3 write a value, bit 4 the
-//                table's text in the OEM code page
+//                table's text in the OEM code page, bit 5 read every value
+//                as a stream too, bit 6 pack the memo file (exclusive use)
 //   bytes 1-16   the four records' block numbers, 32-bit little-endian
 //   the rest     the memo file
 // Every record's value is read as stored, as lines through a text file and by
 // a memo search; a value that cannot be read must fail with a documented
 // code. With bit 3 a value is then written for record 1 (and appended to
 // through a text file for record 2): written without an error, it must read
-// back exactly. Anything else aborts.
+// back exactly. A value read both whole and as a stream without an error
+// reads the same. After a pack every value is as before or empty (a field
+// naming no value the pack could copy), and a pack that failed changed
+// nothing. Anything else aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,8 +21,10 @@
 #include <string>
 
 #include "foundation/errors.h"
+#include "memo/blob_streams.h"
 #include "memo/memo_file.h"
 #include "memo/memo_lines.h"
+#include "memo/memo_pack.h"
 #include "memo/memo_unit.h"
 #include "platform/platform.h"
 #include "platform/text_files.h"
@@ -79,6 +85,7 @@ std::string TableBytes(std::uint8_t version, const std::int32_t* blocks) {
 
 bool Documented(std::uint16_t code) {
   return code == 30 || code == 29 || code == 217 || code == 1003 || code == 1004 || code == 101 ||
+         code == 1005 || code == 1012 ||
          (code > 0 && code < 100);
 }
 
@@ -136,6 +143,51 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ExpectDocumented();
     qd::MemoContains("QD", qd::Peek(2, record));
     ExpectDocumented();
+  }
+
+  if ((options & 32) != 0) {
+    for (std::int32_t record = 1; record <= static_cast<std::int32_t>(kRecords); ++record) {
+      qd::Go(record);
+      std::string whole;
+      const bool read = qd::ReadMemoValue(Slot(), whole, "fuzz");
+      qd::ErrorCode = 0;
+      qd::CreateBlobDescriptor(false, Slot(), qd::kBlobRead);
+      const bool opened = qd::ErrorCode == 0;
+      ExpectDocumented();
+      std::string streamed;
+      char chunk[300];
+      for (std::int32_t n = 0; (n = qd::ReadBlobStream(chunk, sizeof chunk)) > 0;) {
+        streamed.append(chunk, static_cast<std::size_t>(n));
+        if (streamed.size() > size + 1024) std::abort();  // never more than the file holds
+      }
+      const bool clean = qd::ErrorCode == 0;
+      ExpectDocumented();
+      qd::DestroyBlobDescriptor();
+      if (read && opened && clean && streamed != whole) std::abort();
+    }
+  }
+
+  if ((options & 64) != 0 && !shared) {
+    std::string before[kRecords];
+    bool readable[kRecords];
+    for (std::size_t r = 0; r < kRecords; ++r) {
+      qd::Go(static_cast<std::int32_t>(r + 1));
+      readable[r] = qd::ReadMemoValue(Slot(), before[r], "fuzz");
+      qd::ErrorCode = 0;
+    }
+    qd::PackMemofile();
+    const std::uint16_t code = qd::ErrorCode;
+    ExpectDocumented();
+    if (qd::CurrentWorkArea() == nullptr || !qd::CurrentWorkArea()->memo) std::abort();
+    for (std::size_t r = 0; r < kRecords; ++r) {
+      qd::Go(static_cast<std::int32_t>(r + 1));
+      std::string after;
+      const bool ok = qd::ReadMemoValue(Slot(), after, "fuzz");
+      qd::ErrorCode = 0;
+      if (!readable[r]) continue;
+      const bool packed = code == 0 || code == 1003 || code == 30;
+      if (!ok || (after != before[r] && !(packed && after.empty()))) std::abort();
+    }
   }
 
   if ((options & 8) != 0) {

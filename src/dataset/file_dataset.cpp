@@ -4,10 +4,10 @@
 
 #include <cstring>
 
+#include "dataset/blob_stream.h"
 #include "dataset/field_classes.h"
 #include "foundation/errors.h"
 #include "foundation/utilities.h"
-#include "memo/memo_file.h"
 #include "table/record_updates.h"
 
 namespace qd {
@@ -30,17 +30,6 @@ class RestoreOnExit {
   T& setting_;
   T saved_;
 };
-
-// A memo value is text, and converted between code pages, when its first
-// 32767 bytes hold only printable characters and the usual control bytes.
-bool LooksLikeText(const std::string& bytes) {
-  const std::size_t n = bytes.size() < 32767 ? bytes.size() : 32767;
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto c = static_cast<std::uint8_t>(bytes[i]);
-    if (c < 32 && c != 9 && c != 10 && c != 13 && c != 15 && c != 20 && c != 21) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -183,27 +172,10 @@ bool TQdFileDataSet::LocateInOrder(const std::string& key_fields, const fw::Vari
 
 std::unique_ptr<fw::TStream> TQdFileDataSet::CreateBlobStream(fw::TField* field,
                                                               fw::TBlobStreamMode mode) {
-  if (field == nullptr || field->DataType() != fw::ftMemo || mode != fw::bmRead) return nullptr;
-  auto stream = std::make_unique<fw::TMemoryStream>();
-  const fw::TRecordBuffer record = GetActiveRecBuf();
-  const std::uint16_t offset = SlotOffset(field->FieldNo());
-  std::int32_t block = 0;
-  if (record != nullptr && offset != 0) {
-    ConvertSlots(record, field->FieldNo());
-    std::memcpy(&block, record + offset, sizeof block);
-  }
-  if (block == 0) return stream;
-  const bool open_here = !KeepsTableOpen();
-  if (open_here) DirectOpenClose(true);
-  std::string bytes;
-  if (SelectWorkArea("CreateBlobStream") && ReadMemoValue(block, bytes, "CreateBlobStream")) {
-    if (TableLanguage() == TQdTableLanguage::tlOem && LooksLikeText(bytes))
-      platform::OemToAnsi(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
-    stream->WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    stream->SetPosition(0);
-  }
-  if (open_here) DirectOpenClose(false);
-  return stream;
+  if (field == nullptr || !field->IsBlob()) return nullptr;
+  if (mode != fw::bmRead && !CanModify()) return nullptr;
+  return std::make_unique<TQdBlobStream>(*this, field, mode,
+                                         TableLanguage() == TQdTableLanguage::tlOem);
 }
 
 }  // namespace qd

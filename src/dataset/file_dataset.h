@@ -67,10 +67,9 @@ class TQdFileDataSet : public TQdCDataSet {
   bool IsSequenced() override;
   bool Locate(const std::string& key_fields, const fw::Variant& key_values,
               fw::TLocateOptions options) override;
-  // A memo field's value of the active record, for reading: a memory stream
-  // holding the stored bytes (converted from the OEM code page when the table
-  // keeps its text there and the value is text). Other modes have no stream
-  // yet: memo values are not written through the dataset.
+  // A memo field's value of the active record as a stream (TQdBlobStream,
+  // blob_stream.h) in the requested mode; text is converted from and to the
+  // OEM code page when TableLanguage is tlOem.
   std::unique_ptr<fw::TStream> CreateBlobStream(fw::TField* field, fw::TBlobStreamMode mode) override;
 
  protected:
@@ -91,6 +90,7 @@ class TQdFileDataSet : public TQdCDataSet {
                              fw::TLocateOptions options);
 
  private:
+  friend class TQdBlobStream;
   struct LockedUpdate;
   void UpdateWithLock(const LockedUpdate& update);
 

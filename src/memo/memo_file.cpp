@@ -41,16 +41,6 @@ void RunHook(const RecordHook& hook, std::uint8_t* bytes, std::size_t count) {
     hook(bytes + at, std::min(kUnitSize, count - at));
 }
 
-// A dBASE III text value may not hold its end marker or a zero byte (both
-// end the text for other readers and for packing), nor begin like a block
-// header; such values are stored with a block header.
-bool NeedsBlockHeader(std::string_view bytes) {
-  if (bytes.find('\0') != std::string_view::npos) return true;
-  if (bytes.find(static_cast<char>(kTextEnd)) != std::string_view::npos) return true;
-  return bytes.size() >= 4 && static_cast<std::uint8_t>(bytes[0]) == 0xFF &&
-         static_cast<std::uint8_t>(bytes[1]) == 0xFF && bytes[2] == 8 && bytes[3] == 0;
-}
-
 bool HasDbtHeader(const std::uint8_t* head, std::size_t got) {
   return got >= kBlockHeaderSize && Get16LE(head + kDbtSignatureOffset) == kDbtSignature &&
          Get16LE(head + kDbtHeaderLengthOffset) == kDbtHeaderLength;
@@ -360,31 +350,29 @@ std::uint32_t ReadGroupHeader(MemoState& state, std::uint32_t block) {
 
 // -------------------------------------------------------------- values ---
 
-bool ReadMemoValue(std::int32_t block, std::string& bytes, const std::string& operation) {
-  bytes.clear();
-  MemoState* state = RequireMemo(operation);
-  if (state == nullptr) return false;
-  if (block == 0) return true;
-  const WorkArea& area = OwnerArea();
-  const std::uint64_t number = block < 0 ? -static_cast<std::int64_t>(block) : block;
-  const std::uint64_t offset = BlockOffset(*state, number);
-  auto damaged = [&](std::uint16_t code) {
-    SetError(code, state->file_name + " Memo block # " + std::to_string(block) + RecordText() +
-                       " [" + operation + "]");
-    return false;
-  };
-  if (number < FirstDataBlock(*state)) return damaged(1003);
+namespace memo {
 
+ValueRead ReadValueBytes(MemoState& state, const RecordHook& after_read, std::uint64_t number,
+                         std::string& bytes, bool& headed, std::uint16_t& damage,
+                         const std::string& operation) {
+  bytes.clear();
+  headed = false;
+  damage = 0;
+  const std::uint64_t offset = BlockOffset(state, number);
+  auto damaged = [&](std::uint16_t code) {
+    damage = code;
+    return ValueRead::kDamaged;
+  };
+  if (number < FirstDataBlock(state)) return damaged(1003);
   try {
     // Most values come whole with their block header in the first read; a
     // short read tells where the file ends.
     std::vector<std::uint8_t> chunk(kFirstRead);
     std::size_t got = 0;
-    if (!memo::ReadAt(*state, offset, chunk.data(), chunk.size(), got, operation)) return false;
+    if (!memo::ReadAt(state, offset, chunk.data(), chunk.size(), got, operation)) return ValueRead::kFailed;
     if (got <= 1) return damaged(1003);  // at or beyond the file's last byte
-    bool headed = false;
     std::uint64_t length = 0;
-    if (IsFoxPro(*state)) {
+    if (IsFoxPro(state)) {
       if (got < kBlockHeaderSize) return damaged(30);
       headed = true;
       length = Get32BE(chunk.data() + kFoxLengthOffset);
@@ -402,40 +390,90 @@ bool ReadMemoValue(std::int32_t block, std::string& bytes, const std::string& op
         // Longer than the first read: the file must hold all of it.
         std::uint64_t size = 0;
         if (got < chunk.size()) return damaged(30);
-        if (!SizeOf(*state, size, operation)) return false;
+        if (!SizeOf(state, size, operation)) return ValueRead::kFailed;
         if (length > size - std::min(size, offset + kBlockHeaderSize)) return damaged(30);
       }
       bytes.resize(static_cast<std::size_t>(length));
       std::memcpy(bytes.data(), chunk.data() + kBlockHeaderSize, in_first);
       if (in_first < length) {
         std::size_t done = 0;
-        if (!memo::ReadAt(*state, offset + kBlockHeaderSize + in_first, bytes.data() + in_first,
+        if (!memo::ReadAt(state, offset + kBlockHeaderSize + in_first, bytes.data() + in_first,
                           bytes.size() - in_first, done, operation))
-          return false;
+          return ValueRead::kFailed;
         if (done < bytes.size() - in_first) return damaged(30);
       }
-      if (area.after_read)
-        RunHook(area.after_read, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
-      return true;
+      if (after_read) RunHook(after_read, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
+      return ValueRead::kOk;
     }
 
     // A text value: up to its first end marker, or to the end of the file.
     std::uint64_t at = offset;
     for (;;) {
-      if (area.after_read) RunHook(area.after_read, chunk.data(), got);
+      if (after_read) RunHook(after_read, chunk.data(), got);
       const auto* marker = static_cast<const std::uint8_t*>(std::memchr(chunk.data(), kTextEnd, got));
       const std::size_t take = marker != nullptr ? static_cast<std::size_t>(marker - chunk.data()) : got;
       bytes.append(reinterpret_cast<const char*>(chunk.data()), take);
-      if (marker != nullptr || got < chunk.size()) return true;
+      if (marker != nullptr || got < chunk.size()) return ValueRead::kOk;
       at += got;
       chunk.resize(kTextChunk);
-      if (!memo::ReadAt(*state, at, chunk.data(), chunk.size(), got, operation)) return false;
+      if (!memo::ReadAt(state, at, chunk.data(), chunk.size(), got, operation)) return ValueRead::kFailed;
     }
   } catch (const std::bad_alloc&) {
     bytes.clear();
-    SetError(217, "Reading memo field in " + state->file_name);
-    return false;
+    SetError(217, "Reading memo field in " + state.file_name);
+    return ValueRead::kFailed;
   }
+}
+
+bool NeedsBlockHeader(std::string_view bytes) {
+  if (bytes.find('\0') != std::string_view::npos) return true;
+  if (bytes.find(static_cast<char>(kTextEnd)) != std::string_view::npos) return true;
+  return bytes.size() >= 4 && static_cast<std::uint8_t>(bytes[0]) == 0xFF &&
+         static_cast<std::uint8_t>(bytes[1]) == 0xFF && bytes[2] == 8 && bytes[3] == 0;
+}
+
+void BuildValueImage(const MemoState& state, const RecordHook& before_write, std::string_view bytes,
+                     bool text, std::vector<std::uint8_t>& image) {
+  image.clear();
+  if (text) {
+    // The text, its end marker, and zero bytes to the end of the block: a
+    // value never leaves the file at the size of an empty one.
+    const std::size_t used = bytes.size() + kTextEndSize;
+    image.assign((used + kDbase3BlockSize - 1) / kDbase3BlockSize * kDbase3BlockSize, 0);
+    std::memcpy(image.data(), bytes.data(), bytes.size());
+    std::memset(image.data() + bytes.size(), kTextEnd, kTextEndSize);
+    if (before_write) RunHook(before_write, image.data(), image.size());
+    return;
+  }
+  image.resize(kBlockHeaderSize + bytes.size());
+  PutGroupHeader(state, image.data(), static_cast<std::uint32_t>(bytes.size()));
+  std::memcpy(image.data() + kBlockHeaderSize, bytes.data(), bytes.size());
+  if (before_write) RunHook(before_write, image.data() + kBlockHeaderSize, bytes.size());
+  // Zero bytes to the end of the last block: the file stays a whole number
+  // of blocks, so the next value needs no padding write.
+  const std::size_t block_size = state.block_size;
+  image.resize((image.size() + block_size - 1) / block_size * block_size, 0);
+}
+
+}  // namespace memo
+
+bool ReadMemoValue(std::int32_t block, std::string& bytes, const std::string& operation) {
+  bytes.clear();
+  MemoState* state = RequireMemo(operation);
+  if (state == nullptr) return false;
+  if (block == 0) return true;
+  const std::uint64_t number = block < 0 ? -static_cast<std::int64_t>(block) : block;
+  bool headed = false;
+  std::uint16_t damage = 0;
+  switch (ReadValueBytes(*state, OwnerArea().after_read, number, bytes, headed, damage, operation)) {
+    case ValueRead::kOk: return true;
+    case ValueRead::kFailed: return false;
+    case ValueRead::kDamaged: break;
+  }
+  bytes.clear();
+  SetError(damage, state->file_name + " Memo block # " + std::to_string(block) + RecordText() +
+                       " [" + operation + "]");
+  return false;
 }
 
 bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t& block,
@@ -471,25 +509,7 @@ bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t
   const bool text = IsDbase3(*state) && !NeedsBlockHeader(bytes);
   std::vector<std::uint8_t> image;
   try {
-    if (text) {
-      // The text, its end marker, and zero bytes to the end of the block: a
-      // value never leaves the file at the size of an empty one.
-      const std::size_t used = bytes.size() + kTextEndSize;
-      image.assign((used + kDbase3BlockSize - 1) / kDbase3BlockSize * kDbase3BlockSize, 0);
-      std::memcpy(image.data(), bytes.data(), bytes.size());
-      std::memset(image.data() + bytes.size(), kTextEnd, kTextEndSize);
-      if (area.before_write) RunHook(area.before_write, image.data(), image.size());
-    } else {
-      image.resize(kBlockHeaderSize + bytes.size());
-      PutGroupHeader(*state, image.data(), static_cast<std::uint32_t>(bytes.size()));
-      std::memcpy(image.data() + kBlockHeaderSize, bytes.data(), bytes.size());
-      if (area.before_write)
-        RunHook(area.before_write, image.data() + kBlockHeaderSize, bytes.size());
-      // Zero bytes to the end of the last block: the file stays a whole
-      // number of blocks, so the next value needs no padding write.
-      const std::size_t block_size = state->block_size;
-      image.resize((image.size() + block_size - 1) / block_size * block_size, 0);
-    }
+    BuildValueImage(*state, area.before_write, bytes, text, image);
   } catch (const std::bad_alloc&) {
     SetError(217, state->file_name + RecordText() + " [" + operation + "]");
     return false;

@@ -26,11 +26,36 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "table/hooks.h"
 
 namespace qd {
+
+// One memo value open as a byte stream (blob_streams.h); at most one per
+// work area.
+struct BlobDescriptor {
+  bool active = false;
+  std::uint8_t mode = 0;           // 0 none, 1 read, 2 write
+  std::int64_t length = -1;        // -1 while undetermined (dBASE III text)
+  std::uint64_t start = 0;         // file offset of the first value byte
+  std::uint32_t header_length = 0; // 8 with a block header, else 0
+  std::int64_t position = 0;       // offset inside the value
+  std::uint32_t block = 0;         // the value's first block
+  int oem = 0;                     // -1 decide on the first transfer, 1 convert, 0 not
+  // Write mode: bytes of the value written so far (the end of the furthest
+  // write), which becomes the value's length.
+  std::int64_t written = 0;
+  // Record hooks present: one 512-byte unit of the value in plain form,
+  // counted from the value's first byte.
+  std::vector<std::uint8_t> unit;
+  std::int64_t unit_index = -1;    // which unit the buffer holds, -1 none
+  std::uint32_t unit_fill = 0;     // valid bytes in the buffer
+  bool unit_dirty = false;
+  // The last value failed (reported) and was not stored.
+  bool failed = false;
+};
 
 // The memo unit's state for one table (the work area's `memo`).
 struct MemoState {
@@ -52,6 +77,8 @@ struct MemoState {
   bool list_known_empty = false;
   // dBASE IV: blocks given up since the last header update.
   std::uint32_t blocks_given_up = 0;
+  // The value open as a stream.
+  BlobDescriptor blob;
 
   MemoState() = default;
   MemoState(const MemoState&) = delete;

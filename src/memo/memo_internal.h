@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "memo/memo_file.h"
@@ -92,5 +93,26 @@ bool OldValueBlocks(MemoState& state, std::uint32_t block, std::uint32_t& count,
 // head when no run is free) becomes `block_count`, and the count of blocks
 // given up is added at offset 32.
 bool UpdateFreeListEnd(MemoState& state, std::uint32_t block_count, const std::string& operation);
+
+// Reading a value of any memo file (not only the current work area's).
+enum class ValueRead { kOk, kDamaged, kFailed };
+// Reads the value at block `number` of `state` as its layout says (a block
+// header's length, else text up to the first 0x1A or the end of the file),
+// passing it through `after_read` in units counted from its first byte.
+// kDamaged (nothing reported; `damage` holds the code: 1003 no value can
+// start there, 30 a header that cannot be read or does not fit the file);
+// kFailed after a reported read or memory failure.
+ValueRead ReadValueBytes(MemoState& state, const RecordHook& after_read, std::uint64_t number,
+                         std::string& bytes, bool& headed, std::uint16_t& damage,
+                         const std::string& operation);
+// A dBASE III text value may not hold its end marker or a zero byte (both
+// end the text for other readers and for packing), nor begin like a block
+// header; such values are stored with a block header.
+bool NeedsBlockHeader(std::string_view bytes);
+// The bytes a value occupies in `state`'s file from its first block to the
+// end of its last: text with its end marker, or the block header and the
+// bytes; passed through `before_write`. Raises std::bad_alloc.
+void BuildValueImage(const MemoState& state, const RecordHook& before_write, std::string_view bytes,
+                     bool text, std::vector<std::uint8_t>& image);
 
 }  // namespace qd::memo

@@ -3,6 +3,7 @@
 
 #include "memo/memo_file.h"
 #include "memo/memo_lines.h"
+#include "memo/memo_pack.h"
 #include "table/hooks.h"
 
 namespace qd {
@@ -18,6 +19,12 @@ void InitMemoUnit() {
   MemoHooks.OpenMemofile = &OpenMemofile;
   MemoHooks.CloseMemofile = &CloseMemofile;
   MemoHooks.AddMemo = &AddMemo;
+  MemoHooks.PackMemofile = &PackMemofile;
+  MemoHooks.CopyMemo = [](int source_area, std::int32_t block) { return CopyMemo(source_area, block, false); };
+  MemoHooks.CopyMemoKeepPosition = [](int source_area, std::int32_t block) {
+    return CopyMemo(source_area, block, true);
+  };
+  MemoHooks.EmptyMemofile = [] { EmptyMemofile(); };
 }
 
 }  // namespace qd

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "memo/blob_streams.h"
 #include "memo_checker.h"
 #include "memo_test_support.h"
 #include "process_values.h"
@@ -48,6 +49,50 @@ TEST_P(MemoProcessTest, NoValueOverwritesAnother) {
         return value == ProcessValue(1, record, kRounds) || value == ProcessValue(2, record, kRounds);
       },
       kRecords);
+  checker.CheckHeader();
+  std::string failures;
+  for (const std::string& failure : checker.Failures()) failures += "\n  " + failure;
+  EXPECT_TRUE(checker.Failures().empty()) << failures;
+}
+
+// A value streamed slowly while another program writes values: the other
+// program waits for the memo lock and places its values after the stream's.
+TEST_P(MemoProcessTest, AStreamedValueAndAnotherWriterDoNotOverlap) {
+  const Variant v = GetParam();
+  constexpr int kRecords = 20;
+  constexpr int kRounds = 2;
+  MakeMemoTable("streamed", v.version, v.block_size);
+  Open("streamed", false);
+  for (int r = 0; r < kRecords; ++r) AppendValue("start");
+  const std::int32_t block = CreateBlobDescriptor(false, 0, kBlobWrite);
+  ASSERT_NE(block, 0) << ErrorText;
+  int status = -1;
+  std::thread other([&] { status = RunChild(Path("streamed.DBF"), 1, kRounds); });
+  std::string streamed;
+  for (int piece = 0; piece < 20; ++piece) {
+    const std::string bytes = "piece " + std::to_string(piece) + std::string(300, static_cast<char>('a' + piece));
+    EXPECT_EQ(WriteBlobStream(bytes.data(), static_cast<std::int32_t>(bytes.size())),
+              static_cast<std::int32_t>(bytes.size()));
+    streamed += bytes;
+    platform::SleepMs(25);
+  }
+  ASSERT_TRUE(DestroyBlobDescriptor()) << ErrorText;
+  ASSERT_TRUE(ALock());
+  ClearRecord();
+  SetSlot(block);
+  Append();
+  Unlock();
+  other.join();
+  ASSERT_EQ(status, 0);
+  Close();
+
+  MemoFileChecker checker(FileBytes(Path("streamed.DBF")), MemoBytes("streamed", v.version), v);
+  checker.CheckValues(
+      [&](std::size_t r, const std::string& value) {
+        if (r == kRecords) return value == streamed;
+        return value == ProcessValue(1, static_cast<std::int32_t>(r + 1), kRounds);
+      },
+      kRecords + 1);
   checker.CheckHeader();
   std::string failures;
   for (const std::string& failure : checker.Failures()) failures += "\n  " + failure;
