@@ -86,6 +86,7 @@ constexpr int kFrame = 3;
 TForm::TForm(TComponent* owner) : TControl(owner) {}
 
 TForm::~TForm() {
+  CloseStatus();
   for (TPanel* panel : panels_) panel->parent_ = nullptr;
   panels_.clear();
   if (Application().ActiveForm() == this) Application().SetActiveForm(nullptr);
@@ -116,6 +117,30 @@ void TForm::Show() {
   Realign();
 }
 
+void TForm::Hide() {
+  Visible = false;
+  CloseStatus();
+}
+
+void TForm::PaintStatus(const TPanel& panel) {
+  qd::platform::Host::StatusWindow image;
+  image.caption = Caption;
+  image.text = panel.Caption;
+  image.percent = Progress;
+  image.left = Left;
+  image.top = Top;
+  image.width = Width;
+  image.height = Height;
+  status_shown_ = true;
+  qd::platform::CurrentHost().PaintStatusWindow(this, image);
+}
+
+void TForm::CloseStatus() {
+  if (!status_shown_) return;
+  status_shown_ = false;
+  qd::platform::CurrentHost().CloseStatusWindow(this);
+}
+
 TPanel::TPanel(TComponent* owner) : TControl(owner) { Visible = true; }
 
 TPanel::~TPanel() { SetParent(nullptr); }
@@ -135,6 +160,10 @@ void TPanel::SetParent(TForm* form) {
   }
 }
 
-void TPanel::Repaint() { ++repaint_count_; }
+void TPanel::Repaint() {
+  ++repaint_count_;
+  if (parent_ != nullptr && parent_->Visible && parent_->FormStyle == fsStayOnTop)
+    parent_->PaintStatus(*this);
+}
 
 }  // namespace qd::fw
