@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "dataset/dbf_streaming.h"
 #include "dataset/file_dataset.h"
 #include "expressions/expressions.h"
 #include "foundation/errors.h"
@@ -410,6 +411,54 @@ TEST_F(DatasetIndexTest, AnotherProgramsOpenIndexIsNotRebuiltAndSeesTheAppends) 
               (std::vector<std::string>{"AARON", "ann", "bea", "Bob", "CAROL", "dave"}));
   }
   EXPECT_EQ(sharer.Finish(), (std::vector<std::string>{"AARON", "ann", "bea", "Bob", "CAROL", "dave"}));
+}
+
+// ------------------------------------------------- stored description ---
+
+TEST_F(DatasetIndexTest, StoredDescriptionCarriesTheIndexSettingsAndOpensWhenRead) {
+  CreatePeople();
+  People people(Table(), kPeopleIndex, ciVerifyHeader);
+  people.dataset.SetName("People");
+  people.dataset.IndexList().Add("it's #1\t");  // a quote and a control character
+  people.dataset.SetShowProgress(false);
+  people.dataset.SetCreateIfNotFound(false);
+  const std::string text = WriteDbfDescription(people.dataset);
+  EXPECT_NE(text.find("  CreateIndex = ciVerifyHeader\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("    'it''s #1'#9)\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("AutoFixRecCount"), std::string::npos) << text;  // at its default
+
+  TQdDbf copy;
+  ReadDbfDescription(copy, text);
+  EXPECT_EQ(copy.Name(), "People");
+  EXPECT_EQ(copy.CreateIndex(), ciVerifyHeader);
+  EXPECT_EQ(copy.IndexList().Text(), people.dataset.IndexList().Text());
+  EXPECT_EQ(copy.DbfFields().Text(), people.dataset.DbfFields().Text());
+  EXPECT_EQ(copy.DbfFileName(), people.dataset.DbfFileName());
+  EXPECT_FALSE(copy.ShowProgress());
+  EXPECT_FALSE(copy.CreateIfNotFound());
+  EXPECT_FALSE(copy.Active());
+  EXPECT_EQ(WriteDbfDescription(copy), text);
+  // The default mode is stored as well: it has no default.
+  TQdDbf plain;
+  EXPECT_NE(WriteDbfDescription(plain).find("CreateIndex = ciNotFound"), std::string::npos);
+
+  // Active = True opens once every property is read, index included.
+  const std::string active = "object Live: TQdDbf\n  Active = True\n  DbfFileName = '" + Table() +
+                             "'\n  CreateIndex = ciNever\nend\n";
+  TQdDbf live;
+  ReadDbfDescription(live, active);
+  EXPECT_TRUE(live.Active());
+  EXPECT_FALSE(live.IsSequenced());  // the production index is open
+  EXPECT_TRUE(live.Find("CAR"));
+  EXPECT_EQ(live.FieldByName("NAME")->AsString(), "CAROL");
+
+  for (const char* bad : {"object X: TQdDbf\n  Colour = True\nend\n",
+                          "object X: TQdDbf\n  CreateIndex = ciSometimes\nend\n",
+                          "object X: TQdDbf\n  DbfFileName = 'open\nend\n", "object X: TOther\nend\n"}) {
+    TQdDbf broken;
+    EXPECT_THROW(ReadDbfDescription(broken, bad), fw::EStreamError) << bad;
+    EXPECT_FALSE(broken.IsLoading());
+  }
 }
 
 }  // namespace
