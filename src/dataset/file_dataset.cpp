@@ -281,8 +281,14 @@ TCreateIndexType TQdFileDataSet::ChooseIndexMode(TCreateIndexType mode,
 // opened. False with ErrorCode set when the build or the open failed.
 bool TQdFileDataSet::BuildIndex(const std::string& index_name) {
   const std::vector<TagDefinition> tags = TagDefinitions(IndexList());
+  // The handlers may use other work areas: the build and the open act on
+  // the current one, so this dataset's is selected again after each.
+  const int area = Selected();
   bool can_make = true;
-  if (OnBeforeMakeIndex) OnBeforeMakeIndex(index_name, can_make);
+  if (OnBeforeMakeIndex) {
+    OnBeforeMakeIndex(index_name, can_make);
+    Select(area);
+  }
   if (!can_make) {
     SetProductionFlag(false);
     return true;
@@ -300,9 +306,7 @@ bool TQdFileDataSet::BuildIndex(const std::string& index_name) {
     ErrorCode = 0;
     MakeIndex(tags, index_name);
   }
-  // The handler runs in the dataset's own work area's stead: select again.
   if (OnAfterMakeIndex) {
-    const int area = Selected();
     const std::uint16_t code = ErrorCode;
     OnAfterMakeIndex(index_name);
     Select(area);

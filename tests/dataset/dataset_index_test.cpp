@@ -232,13 +232,17 @@ TEST_F(DatasetIndexTest, OpenModesAndTheProductionMark) {
     people.dataset.Open();
     EXPECT_EQ(people.events.size(), 2u);
   }
-  // Without ShowProgress no window is shown.
+  // Without ShowProgress no window is shown. Handlers that select other
+  // work areas do not turn the build or the open elsewhere.
   host_.host.status_paints.clear();
   {
     People people(Table(), kPeopleIndex, ciAlways);
     people.dataset.SetShowProgress(false);
+    people.dataset.OnBeforeMakeIndex = [](const std::string&, bool&) { Select(30); };
+    people.dataset.OnAfterMakeIndex = [](const std::string&) { Select(31); };
     people.dataset.Open();
-    EXPECT_EQ(people.events.size(), 2u);
+    EXPECT_FALSE(people.dataset.IsSequenced());
+    EXPECT_EQ(people.Names(), (std::vector<std::string>{"ann", "Bob", "CAROL", "dave"}));
   }
   EXPECT_TRUE(host_.host.status_paints.empty());
   EXPECT_TRUE(host_.host.boxes.empty());
