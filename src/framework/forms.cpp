@@ -57,6 +57,9 @@ TScreen& Screen() {
 
 int TScreen::Width() const { return qd::platform::CurrentHost().ScreenWidth(); }
 int TScreen::Height() const { return qd::platform::CurrentHost().ScreenHeight(); }
+int TScreen::CaptionHeight() const {
+  return caption_height_ > 0 ? caption_height_ : qd::platform::CurrentHost().CaptionHeight();
+}
 
 void MeasureText(const std::string& text, const TFont& font, int& width, int& height) {
   width = 0;

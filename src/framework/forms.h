@@ -46,12 +46,12 @@ class TScreen {
  public:
   int Width() const;
   int Height() const;
-  // Height of a dialog's caption bar in pixels.
-  int CaptionHeight() const { return caption_height_; }
+  // Height of a dialog's caption bar in pixels: the host's, unless set.
+  int CaptionHeight() const;
   void SetCaptionHeight(int height) { caption_height_ = height; }
 
  private:
-  int caption_height_ = 19;
+  int caption_height_ = 0;  // 0: ask the host
 };
 TScreen& Screen();
 

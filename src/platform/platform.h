@@ -179,6 +179,8 @@ class Host {
   // Screen size in pixels (GetSystemMetrics on Windows).
   virtual int ScreenWidth() { return 1024; }
   virtual int ScreenHeight() { return 768; }
+  // Height of a dialog's caption bar in pixels (GetSystemMetrics on Windows).
+  virtual int CaptionHeight() { return 19; }
   // Size in pixels of a text in the named font and point size.
   virtual void MeasureText(const std::string& text, const std::string& font, int points,
                            int& width, int& height);
