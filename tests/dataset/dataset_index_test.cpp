@@ -302,6 +302,38 @@ TEST_F(DatasetIndexTest, StaleSemaphoreFileIsErasedAndAFreshOneKeepsTheIndex) {
   EXPECT_FALSE(fs::exists(semaphore));
 }
 
+// An index that cannot be opened is reported, and the table is not left
+// open without it (its changes would not reach the index). At design time
+// nothing about the index happens at all.
+TEST_F(DatasetIndexTest, FailedIndexOpenLeavesNothingOpenAndDesignTimeSkipsIt) {
+  CreatePeople();
+  fs::remove(Mdx());
+  {
+    People people(Table(), {}, ciNotFound);  // marked as indexed: ciNever
+    EXPECT_THROW(people.dataset.Open(), EQuindleError);
+    EXPECT_EQ(ErrorCode, 2);
+    EXPECT_FALSE(people.dataset.Active());
+    for (const auto& area : WorkAreas) EXPECT_TRUE(area == nullptr) << area->file_name;
+  }
+  ErrorCode = 0;
+  {
+    fw::TComponent form;
+    form.SetDesigning(true);
+    TQdDbf designed(&form);
+    ASSERT_TRUE(designed.Designing());
+    designed.SetDbfFileName(Table());
+    SetLines(designed.IndexList(), kPeopleIndex);
+    designed.SetCreateIndex(ciAlways);
+    int builds = 0;
+    designed.OnBeforeMakeIndex = [&](const std::string&, bool&) { ++builds; };
+    designed.Open();
+    EXPECT_EQ(builds, 0);
+    EXPECT_FALSE(fs::exists(Mdx()));
+    designed.Close();
+  }
+  EXPECT_TRUE(host_.host.boxes.empty());
+}
+
 // ------------------------------------------------------------ searches ---
 
 TEST_F(DatasetIndexTest, FindFindExactAndLocateFollowTheCurrentOrder) {
