@@ -63,6 +63,12 @@ class TQdFileDataSet : public TQdCDataSet {
   RecordHook BeforeWriteHook;
 
   // ------------------------------------------------------ operations ---
+  // Seeks the key (cut to 100 characters) in the current index order and
+  // shows the record found; not found shows the last record. Answers whether
+  // the key was found.
+  bool Find(const std::string& key);
+  // The same with the key's whole length compared.
+  bool FindExact(const std::string& key);
   // False while filtered or while an index order is active.
   bool IsSequenced() override;
   bool Locate(const std::string& key_fields, const fw::Variant& key_values,
@@ -80,19 +86,28 @@ class TQdFileDataSet : public TQdCDataSet {
   void s_ReplaceWithLock() override;
   // An exclusive table is not held open in the designer.
   bool KeepsTableOpen() override { return !(Designing() && exclusive_); }
-  // Opens, verifies or builds the production index after the table opened;
-  // answers success. No index engine is linked into this build, so there is
-  // nothing to open and the answer is always true.
+  // Opens, verifies or builds the table's production index after the table
+  // opened, as CreateIndex and IndexList ask; answers success. A failure
+  // leaves the table closed and its code in ErrorCode.
   virtual bool OpenIndexes();
   // Locate through the current index order (only called while one is
-  // active); the base, with no index engine, uses the search in file order.
+  // active): the key values' text is sought with Find (partial key) or
+  // FindExact; the key field names are not used.
   virtual bool LocateInOrder(const std::string& key_fields, const fw::Variant& key_values,
                              fw::TLocateOptions options);
+  // Shows the engine's record after a search: the record found, or the last
+  // one when the search ended at end of file.
+  void AfterIndexSearch();
 
  private:
   friend class TQdBlobStream;
   struct LockedUpdate;
   void UpdateWithLock(const LockedUpdate& update);
+  bool Search(const std::string& key, bool exact, const char* label);
+  // The OpenIndexes steps.
+  TCreateIndexType ChooseIndexMode(TCreateIndexType mode, const std::string& index_name);
+  bool BuildIndex(const std::string& index_name);
+  bool FailOpen();
 
   TCreateIndexType create_index_ = ciNotFound;
   bool create_if_not_found_ = true;

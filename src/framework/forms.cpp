@@ -57,6 +57,9 @@ TScreen& Screen() {
 
 int TScreen::Width() const { return qd::platform::CurrentHost().ScreenWidth(); }
 int TScreen::Height() const { return qd::platform::CurrentHost().ScreenHeight(); }
+int TScreen::CaptionHeight() const {
+  return caption_height_ > 0 ? caption_height_ : qd::platform::CurrentHost().CaptionHeight();
+}
 
 void MeasureText(const std::string& text, const TFont& font, int& width, int& height) {
   width = 0;
@@ -86,6 +89,7 @@ constexpr int kFrame = 3;
 TForm::TForm(TComponent* owner) : TControl(owner) {}
 
 TForm::~TForm() {
+  CloseStatus();
   for (TPanel* panel : panels_) panel->parent_ = nullptr;
   panels_.clear();
   if (Application().ActiveForm() == this) Application().SetActiveForm(nullptr);
@@ -116,6 +120,30 @@ void TForm::Show() {
   Realign();
 }
 
+void TForm::Hide() {
+  Visible = false;
+  CloseStatus();
+}
+
+void TForm::PaintStatus(const TPanel& panel) {
+  qd::platform::Host::StatusWindow image;
+  image.caption = Caption;
+  image.text = panel.Caption;
+  image.percent = Progress;
+  image.left = Left;
+  image.top = Top;
+  image.width = Width;
+  image.height = Height;
+  status_shown_ = true;
+  qd::platform::CurrentHost().PaintStatusWindow(this, image);
+}
+
+void TForm::CloseStatus() {
+  if (!status_shown_) return;
+  status_shown_ = false;
+  qd::platform::CurrentHost().CloseStatusWindow(this);
+}
+
 TPanel::TPanel(TComponent* owner) : TControl(owner) { Visible = true; }
 
 TPanel::~TPanel() { SetParent(nullptr); }
@@ -135,6 +163,10 @@ void TPanel::SetParent(TForm* form) {
   }
 }
 
-void TPanel::Repaint() { ++repaint_count_; }
+void TPanel::Repaint() {
+  ++repaint_count_;
+  if (parent_ != nullptr && parent_->Visible && parent_->FormStyle == fsStayOnTop)
+    parent_->PaintStatus(*this);
+}
 
 }  // namespace qd::fw

@@ -46,12 +46,12 @@ class TScreen {
  public:
   int Width() const;
   int Height() const;
-  // Height of a dialog's caption bar in pixels.
-  int CaptionHeight() const { return caption_height_; }
+  // Height of a dialog's caption bar in pixels: the host's, unless set.
+  int CaptionHeight() const;
   void SetCaptionHeight(int height) { caption_height_ = height; }
 
  private:
-  int caption_height_ = 19;
+  int caption_height_ = 0;  // 0: ask the host
 };
 TScreen& Screen();
 
@@ -97,8 +97,12 @@ class TForm : public TControl {
   // Client area: the window less its border and caption bar.
   int ClientWidth() const;
   int ClientHeight() const;
+  // Progress shown by a status window (0 to 100), -1 for none. Hosts that
+  // draw an always-on-top form as a status line show it as a bar.
+  int Progress = -1;
   void Show();
-  void Hide() { Visible = false; }
+  // Hides the form; a form the host painted as a status window is closed.
+  void Hide();
   // Re-lays out the panels aligned to fill the form.
   void Realign();
   // Number of times the form was shown (for hosts and tests).
@@ -106,8 +110,12 @@ class TForm : public TControl {
 
  private:
   friend class TPanel;
+  // Hands an always-on-top form's text to the host's status window.
+  void PaintStatus(const TPanel& panel);
+  void CloseStatus();
   std::vector<TPanel*> panels_;
   int show_count_ = 0;
+  bool status_shown_ = false;
 };
 
 class TPanel : public TControl {
@@ -123,7 +131,8 @@ class TPanel : public TControl {
   TAlign Align = alNone;
   bool ParentFont = true;
   bool ParentColor = false;
-  // Repaints the panel (counts repaints; the host shows the caption).
+  // Repaints the panel (counts repaints). On a visible always-on-top form
+  // the host's status window shows the form's caption and this panel's.
   void Repaint();
   int RepaintCount() const { return repaint_count_; }
 

@@ -194,9 +194,22 @@ class Host {
   // Screen size in pixels (GetSystemMetrics on Windows).
   virtual int ScreenWidth() { return 1024; }
   virtual int ScreenHeight() { return 768; }
+  // Height of a dialog's caption bar in pixels (GetSystemMetrics on Windows).
+  virtual int CaptionHeight() { return 19; }
   // Size in pixels of a text in the named font and point size.
   virtual void MeasureText(const std::string& text, const std::string& font, int points,
                            int& width, int& height);
+  // A small always-on-top window of one line of text (the dataset layer's
+  // message and progress windows). `window` identifies it from its first
+  // paint to its close; `percent` is the progress shown, 0 to 100, or -1 for
+  // a plain text. The default host shows nothing.
+  struct StatusWindow {
+    std::string caption, text;
+    int percent = -1;
+    int left = 0, top = 0, width = 0, height = 0;
+  };
+  virtual void PaintStatusWindow(const void* /*window*/, const StatusWindow& /*image*/) {}
+  virtual void CloseStatusWindow(const void* /*window*/) {}
   RegionalSettings& Regional() { return regional_; }
 
  private:

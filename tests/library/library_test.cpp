@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "expressions/expressions.h"
 #include "foundation/errors.h"
+#include "indexes/indexes.h"
 #include "platform/platform.h"
 #include "table/record_updates.h"
 #include "table/table_test_support.h"
@@ -209,6 +212,37 @@ TEST_F(DllMainCallTest, TextsReachTheConsoleInUtf8) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "Application\nZo\xC3\xAB in Paris\n");
   EXPECT_EQ(table_test::ReadAll((dir_ / "movie.dbf").string())[32 + 64 + 1 + 1 + 2], 0x89);  // OEM 437
+}
+
+// A table with a production index: the index is opened (not rebuilt), the
+// first record shown is the first in index order, and nothing is left
+// behind (no semaphore file, the index file unchanged).
+TEST_F(DllMainCallTest, ProductionIndexGivesTheOrderAndIsKept) {
+  WriteMovies({"Metropolis", "Zardoz", "Casablanca"});
+  InitExpressionUnit();
+  InitIndexUnit();
+  Select(1);
+  Use((dir_ / "movie.dbf").string() + " EXCLUSIVE", nullptr, 0);
+  ASSERT_EQ(ErrorCode, 0) << ErrorText;
+  TagDefinition titles;
+  titles.name = "TITLES";
+  titles.key_expression = "UPPER(TITLE)";
+  titles.descending = true;
+  ASSERT_TRUE(MakeIndex({titles}));
+  SetProductionFlag(true);
+  Close();
+  StopIndexUnit();
+  const auto mdx = table_test::ReadAll((dir_ / "MOVIE.MDX").string());
+  ASSERT_FALSE(mdx.empty());
+
+  const HostRun run = CallLibrary(2);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.err, "Application\nZardoz\nApplication\nZardoz\n");
+  EXPECT_EQ(table_test::ReadAll((dir_ / "MOVIE.MDX").string()), mdx);
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(dir_)) files.push_back(entry.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"MOVIE.MDX", "host.err", "host.out", "movie.dbf"}));
 }
 
 }  // namespace

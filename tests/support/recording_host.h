@@ -1,5 +1,5 @@
-// A platform host that records message boxes, message pumps and
-// termination requests, and measures text at 7 by 13 pixels a character.
+// A platform host that records message boxes, message pumps, status
+// windows and termination requests, and measures text at 7 by 13 pixels a character.
 #pragma once
 
 #include <string>
@@ -19,6 +19,13 @@ class RecordingHost : public qd::platform::Host {
   int pumps = 0;
   int terminate_requests = 0;
   std::vector<std::string> measured_fonts;
+  // Status windows: every paint in order, and the windows closed.
+  struct StatusPaint {
+    const void* window;
+    StatusWindow image;
+  };
+  std::vector<StatusPaint> status_paints;
+  std::vector<const void*> status_closes;
 
   int ShowMessageBox(const std::string& text, const std::string& caption, int style) override {
     boxes.push_back({text, caption, style});
@@ -26,6 +33,10 @@ class RecordingHost : public qd::platform::Host {
   }
   void ProcessMessages() override { ++pumps; }
   void RequestTerminate() override { ++terminate_requests; }
+  void PaintStatusWindow(const void* window, const StatusWindow& image) override {
+    status_paints.push_back({window, image});
+  }
+  void CloseStatusWindow(const void* window) override { status_closes.push_back(window); }
   int ScreenWidth() override { return 800; }
   int ScreenHeight() override { return 600; }
   void MeasureText(const std::string& text, const std::string& font, int /*points*/, int& width,

@@ -7,13 +7,18 @@
 // expect UTF-8, so the box's caption and text are converted on the way out
 // (a title with an e-diaeresis, byte 0xEB, from a table shows that letter
 // rather than an invalid byte).
+//
+// The dataset layer's message and progress windows are drawn as one status
+// line on standard error when it is a terminal, and not at all otherwise.
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/code_pages.h"
 #include "platform/platform.h"
+#include "platform/progress_line.h"
 
 namespace qd::platform {
 
@@ -55,6 +60,25 @@ class ConsoleHost final : public Host {
     }
     return kIdOk;
   }
+
+  // The message and progress windows become one line on standard error,
+  // redrawn in place, and only when standard error is a terminal.
+  void PaintStatusWindow(const void* window, const StatusWindow& image) override {
+    if (!line_) line_ = std::make_unique<ProgressLine>(stderr);
+    status_window_ = window;
+    line_->Draw(ConsoleText(image.caption), ConsoleText(image.text), image.percent);
+  }
+
+  void CloseStatusWindow(const void* window) override {
+    if (line_ && window == status_window_) {
+      line_->Finish();
+      status_window_ = nullptr;
+    }
+  }
+
+ private:
+  std::unique_ptr<ProgressLine> line_;
+  const void* status_window_ = nullptr;
 };
 }  // namespace
 

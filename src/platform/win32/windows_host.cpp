@@ -1,12 +1,14 @@
 // The Windows host: message boxes owned by the window holding the mouse
-// capture, the message pump, termination requests, the screen size and the
-// user's regional settings.
+// capture, the message pump, termination requests, the screen size, the
+// user's regional settings, and the status windows (the dataset layer's
+// message and progress windows) as always-on-top popups.
 #include <fcntl.h>
 #include <io.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "platform/platform.h"
@@ -29,6 +31,86 @@ char LocaleChar(LCTYPE item, char fallback) {
   const std::string text = LocaleText(item, std::string(1, fallback));
   return text.size() == 1 ? text[0] : fallback;
 }
+
+// ------------------------------------------------------ status windows ---
+
+constexpr char kStatusClass[] = "QdStatusWindow";
+constexpr COLORREF kStatusColour = RGB(255, 255, 0);  // yellow
+
+LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window, &paint);
+    RECT client{};
+    GetClientRect(window, &client);
+    HBRUSH brush = CreateSolidBrush(kStatusColour);
+    FillRect(dc, &client, brush);
+    DeleteObject(brush);
+    const auto* text = reinterpret_cast<const std::string*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (text != nullptr) {
+      SetBkMode(dc, TRANSPARENT);
+      SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+      DrawTextA(dc, text->c_str(), static_cast<int>(text->size()), &client,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    }
+    EndPaint(window, &paint);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// One popup per status window, shown without taking the focus from the
+// host's own windows.
+class StatusWindows {
+ public:
+  void Paint(const void* key, const Host::StatusWindow& image) {
+    Entry& entry = windows_[key];
+    entry.text = image.text;
+    const DWORD style = WS_POPUP | WS_BORDER | (image.caption.empty() ? 0 : WS_CAPTION);
+    if (entry.window == nullptr) {
+      if (!Registered()) return;
+      entry.window = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kStatusClass,
+                                     image.caption.c_str(), style, image.left, image.top, image.width,
+                                     image.height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+      if (entry.window == nullptr) return;  // no desktop: nothing to show
+      SetWindowLongPtrA(entry.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&entry.text));
+    } else {
+      SetWindowLongPtrA(entry.window, GWL_STYLE, static_cast<LONG_PTR>(style));
+      SetWindowTextA(entry.window, image.caption.c_str());
+    }
+    SetWindowPos(entry.window, HWND_TOPMOST, image.left, image.top, image.width, image.height,
+                 SWP_NOACTIVATE | SWP_SHOWWINDOW | SWP_FRAMECHANGED);
+    InvalidateRect(entry.window, nullptr, TRUE);
+    UpdateWindow(entry.window);
+  }
+
+  void Close(const void* key) {
+    const auto found = windows_.find(key);
+    if (found == windows_.end()) return;
+    if (found->second.window != nullptr) DestroyWindow(found->second.window);
+    windows_.erase(found);
+  }
+
+ private:
+  struct Entry {
+    HWND window = nullptr;
+    std::string text;
+  };
+
+  bool Registered() {
+    if (registered_) return true;
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = StatusWindowProc;
+    window_class.hInstance = GetModuleHandleA(nullptr);
+    window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    window_class.lpszClassName = kStatusClass;
+    registered_ = RegisterClassA(&window_class) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    return registered_;
+  }
+
+  std::map<const void*, Entry> windows_;
+  bool registered_ = false;
+};
 
 class WindowsHost final : public Host {
  public:
@@ -66,6 +148,11 @@ class WindowsHost final : public Host {
 
   void RequestTerminate() override { PostQuitMessage(0); }
 
+  void PaintStatusWindow(const void* window, const StatusWindow& image) override {
+    status_windows_.Paint(window, image);
+  }
+  void CloseStatusWindow(const void* window) override { status_windows_.Close(window); }
+
   int ScreenWidth() override {
     const int width = GetSystemMetrics(SM_CXSCREEN);
     return width > 0 ? width : Host::ScreenWidth();
@@ -75,6 +162,14 @@ class WindowsHost final : public Host {
     const int height = GetSystemMetrics(SM_CYSCREEN);
     return height > 0 ? height : Host::ScreenHeight();
   }
+
+  int CaptionHeight() override {
+    const int height = GetSystemMetrics(SM_CYCAPTION);
+    return height > 0 ? height : Host::CaptionHeight();
+  }
+
+ private:
+  StatusWindows status_windows_;
 };
 
 }  // namespace
