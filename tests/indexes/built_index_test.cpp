@@ -115,6 +115,24 @@ class BuiltIndexTest : public NavTest {
     ASSERT_EQ(Backwards(), records) << "tag " << number << " " << when;
   }
 
+  // Tag `number`'s root: its entry count, and whether the node its
+  // trailing pointer names is a leaf.
+  struct RootShape {
+    int count = 0;
+    bool trailing_leaf = false;
+  };
+  RootShape RootOf(int number) const {
+    const Bytes file = FileBytes();
+    const index_model::TagLayout t = index_model::ReadLayout(file, number);
+    const std::size_t root = static_cast<std::size_t>(t.root) * 512;
+    RootShape shape;
+    shape.count = Get16(file, root);
+    const auto entry = [&](std::size_t node, int i) { return node + 8 + static_cast<std::size_t>(i * t.item_length); };
+    const std::size_t trailing = static_cast<std::size_t>(Get32(file, entry(root, shape.count))) * 512;
+    if (trailing != 0) shape.trailing_leaf = Get32(file, entry(trailing, Get16(file, trailing))) == 0;
+    return shape;
+  }
+
   std::vector<Row> rows_;
 };
 
@@ -183,6 +201,8 @@ TEST_F(BuiltIndexTest, TheHangingLastLeafIsSteppedAcrossAndSplitByAppendsAndRepl
       << ErrorText;
   const index_model::TagLayout layout = LayoutOf(1);
   ASSERT_EQ(index_model::WalkTag(FileBytes(), 1).depth, 3);
+  ASSERT_EQ(RootOf(1).count, 1);
+  ASSERT_TRUE(RootOf(1).trailing_leaf);
   index_model::TagModel names = ModelOf(1), down = ModelOf(2);
   ExpectTagAsModel(1, names, "after the build");
 
@@ -232,6 +252,8 @@ TEST_F(BuiltIndexTest, TheHangingLastLeafIsSteppedAcrossAndSplitByAppendsAndRepl
   for (int i = 0; i < 50; ++i) append("Z" + Name(i));
   ExpectTagAsModel(1, names, "after 50 appends at the end");
   EXPECT_GT(WalkFile(1).leaves, 65);
+  EXPECT_EQ(RootOf(1).count, 2);  // the branch and the split leaf's lower half
+  EXPECT_TRUE(RootOf(1).trailing_leaf);
   for (int i = 50; i < 200; ++i) append("Z" + Name(i));
   for (int i = 0; i < 70; ++i) append("A" + Name(i));
   for (int i = 0; i < 70; ++i) append(Name(i * 57) + "A");
@@ -259,6 +281,17 @@ TEST_F(BuiltIndexTest, TheHangingLastLeafIsSteppedAcrossAndSplitByAppendsAndRepl
   ExpectTagAsModel(1, names, "after 300 replaces");
   ASSERT_TRUE(SetOrderToTag("DOWN"));
   ExpectTagAsModel(2, down, "after 300 replaces");
+
+  // Appends at the end until the root, whose children are a branch and
+  // leaves, is full and splits: the tree grows a level.
+  ASSERT_TRUE(SetOrderToTag("NAMES"));
+  const int depth = WalkFile(1).depth;
+  for (int i = 0; i < 2100 && RootOf(1).trailing_leaf; ++i) append("ZZZ" + Name(i));
+  EXPECT_FALSE(RootOf(1).trailing_leaf);
+  EXPECT_EQ(WalkFile(1).depth, depth + 1);
+  ExpectTagAsModel(1, names, "after the root split");
+  ASSERT_TRUE(SetOrderToTag("DOWN"));
+  ExpectTagAsModel(2, down, "after the root split");
   CloseIndex();
   // The file reopens and the engine's check still passes from scratch.
   OpenIndex();
