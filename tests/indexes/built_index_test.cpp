@@ -8,7 +8,6 @@
 // the order.
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <random>
 
 #include "foundation/dates.h"
@@ -163,7 +162,6 @@ TEST_F(BuiltIndexTest, EveryOrderOfABuiltIndexStepsAndFindsAsTheModel) {
 
     // Find of every distinct key lands on its first entry in the order.
     const index_model::TagLayout layout = LayoutOf(number);
-    std::map<std::uint32_t, bool> first_of_key;  // record -> first entry of its key
     std::vector<index_model::WalkedEntry> ordered = Ordered(layout, model);
     for (std::size_t i = 0; i < ordered.size(); ++i) {
       if (i > 0 && ordered[i].key == ordered[i - 1].key) continue;
