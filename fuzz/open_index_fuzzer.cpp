@@ -3,18 +3,21 @@
 // with or without records), and for every tag that opened walks its tree
 // with the bounded walk and the tree check, makes keys and key texts for
 // every record, reads nodes at pages the input names, re-reads and writes
-// tag headers, then closes and edits the tag table. A refused index must
-// fail with 217, 222 or 266, a walk must end with 0 or 222, and nothing may
-// crash or hang.
+// tag headers, steps through every order both ways and searches it, with
+// option bit 3 also replaces and appends records (a fresh copy of the
+// table, so that the tags' maintenance runs on the hostile trees), then
+// closes and edits the tag table. A refused index must fail with 217, 222
+// or 266, a walk must end with 0 or 222, and nothing may crash or hang.
 //
 // Input: byte 0 holds the options (bit 0 exclusive, bit 1 the table without
-// records, bit 2 ANSI table); the rest is the file, where a zero byte
+// records, bit 2 ANSI table, bit 3 updates); the rest is the file, where a zero byte
 // followed by a count byte n stands for n + 1 zero bytes, so that small
 // inputs describe files of many mostly empty blocks (at most 512 KB).
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,7 @@
 #include "foundation/errors.h"
 #include "indexes/indexes.h"
 #include "platform/platform.h"
+#include "table/record_updates.h"
 #include "table/work_areas.h"
 
 namespace {
@@ -29,7 +33,7 @@ namespace {
 constexpr std::size_t kLargestFile = 512 * 1024;
 
 struct Files {
-  std::string base, table, empty_table, index;
+  std::string base, table, empty_table, update_table, index;
 };
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -66,6 +70,12 @@ std::vector<std::uint8_t> Table(const std::vector<std::string>& records) {
   return b;
 }
 
+std::vector<std::uint8_t> Records() {
+  return Table({std::string(" Smith     ") + "   12.50" + "19990315" + "T",
+                std::string(" Jones     ") + "-1500.00" + "20010101" + "F",
+                std::string("*Adams     ") + "    0.00" + "        " + "?"});
+}
+
 const Files& TheFiles() {
   static const Files files = [] {
     Files f;
@@ -74,10 +84,9 @@ const Files& TheFiles() {
     qd::platform::UniqueTempFile(dir, "QDI", f.base);
     f.table = f.base + "T.DBF";
     f.empty_table = f.base + "E.DBF";
+    f.update_table = f.base + "U.DBF";
     f.index = f.base + "T.MDX";
-    WriteFile(f.table, Table({std::string(" Smith     ") + "   12.50" + "19990315" + "T",
-                              std::string(" Jones     ") + "-1500.00" + "20010101" + "F",
-                              std::string("*Adams     ") + "    0.00" + "        " + "?"}));
+    WriteFile(f.table, Records());
     WriteFile(f.empty_table, Table({}));
     qd::InitErrorUnit();
     qd::InitExpressionUnit();
@@ -144,6 +153,64 @@ void ExerciseTag(int slot, const std::vector<std::uint8_t>& file) {
   }
 }
 
+// Every order (natural order too) stepped forwards and backwards from both
+// ends and from a record, and searched.
+void Navigate() {
+  const int tags = std::min(qd::TagCount(qd::CurrentIndexArea()->Header()), qd::mdx::kMaxTags);
+  for (int order = 0; order <= tags; ++order) {
+    if (Quietly([&] { qd::Set_Order_To(order); }) != 0) continue;
+    Quietly([] {
+      qd::GoTop();
+      for (int i = 0; i < 40 && !qd::dEOF(); ++i) qd::Skip(1);
+    });
+    Quietly([] {
+      qd::GoBottom();
+      for (int i = 0; i < 40 && !qd::dBOF() && !qd::dEOF(); ++i) qd::Skip(-1);
+    });
+    Quietly([] {
+      qd::Go(2);
+      qd::Skip(1);
+      qd::Skip(-2);
+    });
+    if (order == 0) continue;
+    for (const char* text : {"Jones", "-1500", "01/01/2001", "Z"}) {
+      Quietly([&] {
+        if (qd::Find(text)) qd::Skip(1);
+      });
+    }
+  }
+}
+
+// A replace of every record (each locked) and two appends (under the table
+// lock) in the first order: the tags' maintenance on the file's trees.
+void Update() {
+  Quietly([] { qd::Set_Order_To(std::min(qd::TagCount(qd::CurrentIndexArea()->Header()), 1)); });
+  for (std::int32_t record = 1; record <= 3; ++record) {
+    Quietly([&] {
+      qd::Go(record);
+      qd::RLock();
+      std::uint8_t* name = qd::FieldAddress(1);
+      name[0] = 4;
+      std::memcpy(name + 1, record == 2 ? "Aaaa" : "Zzzz", 4);
+      const double amount = record * 1e6 - 5;
+      std::memcpy(qd::FieldAddress(2), &amount, sizeof amount);
+      qd::Replace();
+    });
+    Quietly([] { qd::Unlock(); });
+  }
+  if (!qd::ALock()) return;
+  for (int i = 0; i < 2; ++i) {
+    Quietly([&] {
+      qd::ClearRecord();
+      std::uint8_t* name = qd::FieldAddress(1);
+      name[0] = 3;
+      std::memcpy(name + 1, i == 0 ? "Mmm" : "Bbb", 3);
+      qd::Append();
+    });
+  }
+  Quietly([] { qd::Unlock(); });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -157,8 +224,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qd::AnsiTables = (options & 4) != 0;
   qd::ErrorCode = 0;
   qd::Select(1);
-  qd::Use(((options & 2) != 0 ? files.empty_table : files.table) + ((options & 1) != 0 ? " EXCLUSIVE" : ""),
-          nullptr, 0);
+  const bool updates = (options & 8) != 0;
+  if (updates) {
+    qd::platform::EraseFile(files.update_table);
+    WriteFile(files.update_table, (options & 2) != 0 ? Table({}) : Records());
+  }
+  const std::string& table = updates ? files.update_table : (options & 2) != 0 ? files.empty_table : files.table;
+  qd::Use(table + ((options & 1) != 0 ? " EXCLUSIVE" : ""), nullptr, 0);
   if (qd::CurrentWorkArea() == nullptr) std::abort();
 
   bool opened = false;
@@ -168,6 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     if (code != 0) std::abort();
     for (int slot = 1; slot <= qd::mdx::kMaxTags; ++slot) ExerciseTag(slot, file);
+    Navigate();
+    if (updates) Update();
     Quietly([] { qd::ReadAnchorNodes(); });
     Quietly([] { qd::IndexChangedElsewhere(); });
     Quietly([] {

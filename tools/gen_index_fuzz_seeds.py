@@ -2,8 +2,10 @@
 """Writes the seeds of the index file fuzz target (fuzz/open_index_fuzzer.cpp)
 into fuzz/corpus/open_index/: sound index files for the target's table (a
 character, a numeric and a date tag, a two-level tree, a descending tag, a
-FOR tag) and damaged ones (a cycle, a count above capacity, a page past the
-end, a chain deeper than the engine follows, an empty tag table).
+FOR tag, nodes of three keys) and damaged ones (a cycle, a count above
+capacity, a page past the end, a chain deeper than the engine follows, an
+empty tag table); some with the option bit that replaces and appends
+records.
 
 Each seed is an option byte followed by the file, with every run of zero
 bytes written as a zero and the run length less one (the target's input
@@ -134,6 +136,14 @@ def deep_chain(levels=50):
     return image
 
 
+def small_nodes():
+    # Three keys a node: the appends and replaces of option bit 3 split
+    # the leaves and the root.
+    image = two_levels()
+    struct.pack_into("<H", image.bytes, 10 * 512 + 14, 3)
+    return image
+
+
 def empty_table():
     image = Image()
     image.bytes += bytearray(1024)
@@ -162,6 +172,7 @@ def main():
         (0, people()), (1, people()), (2, people()), (4, people()),
         (0, two_levels()), (1, two_levels(True)), (0, cycle()), (0, over_capacity()),
         (2, past_the_end()), (0, deep_chain()), (0, empty_table()),
+        (8, people()), (9, small_nodes()), (8, cycle()), (10, people()),
     ]
     for number, (options, image) in enumerate(seeds, 1):
         with open(os.path.join(OUT, "seed_%02d" % number), "wb") as f:

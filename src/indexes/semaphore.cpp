@@ -273,15 +273,21 @@ void BeginWritePhase(SemaphoreState& s) {
     --s.write_nesting;
     Fail(code, text);
   };
-  for (;;) {
-    // Where byte-range locks are mandatory the record cannot be read while
-    // another program holds the range: wait for it.
-    while (ReadRecord(s) != 0) {
-      if (expired()) return give_up(1202, TimeoutText(s));
-      Pause();
-    }
-    if (const std::uint32_t code = TryLockRange(s); code != 0) {
-      return give_up(1202, LockTimeoutText(s, LOCKSEMAPHORE, code));
+  for (bool first_pass = true;; first_pass = false) {
+    // A range free at the first attempt is taken at once: the wait below
+    // (a read of the record, which only succeeds once no other program
+    // holds the range where byte-range locks are mandatory) would have
+    // nothing to wait for, and reads are seen by no other program.
+    if (first_pass && pf::LockRange(s.file, sem::kLockOffset, sem::kLockLength) == 0) {
+      s.range_held = true;
+    } else {
+      while (ReadRecord(s) != 0) {
+        if (expired()) return give_up(1202, TimeoutText(s));
+        Pause();
+      }
+      if (const std::uint32_t code = TryLockRange(s); code != 0) {
+        return give_up(1202, LockTimeoutText(s, LOCKSEMAPHORE, code));
+      }
     }
     if (const std::uint32_t code = ReadRecord(s); code != 0) {
       return give_up(code, StepText("Cannot read: ", s, LOCKSEMAPHORE));
@@ -311,11 +317,9 @@ void EndWritePhase(SemaphoreState& s) {
     return;
   }
   if (s.write_nesting > 0 || !s.range_held) return;
-  if (const std::uint32_t code = ReadRecord(s); code != 0) {
-    UnlockRangeQuietly(s);
-    Fail(code, StepText("Cannot read: ", s, UNLOCKSEMAPHORE));
-    return;
-  }
+  // The record is the one LOCKSEMAPHORE read and wrote: every update of it
+  // is made holding the range, which this program has held since then, so
+  // reading it again would find the same bytes.
   std::uint16_t counter = static_cast<std::uint16_t>(Counter(s) + 1);
   if (counter == sem::kCounterWrap) counter = 0;
   Put16(s.record + sem::kChangeCounter, counter);

@@ -18,7 +18,8 @@
 //   index_child <result> <table> watch <index>
 //       opens the index and writes "tags <names>" (ready mark), then on the
 //       go mark closes it (", closed", mark ".ready2"), then on ".go2"
-//       opens it again and appends ", tags <names>".
+//       opens it again and appends ", tags <names>", the record it stands
+//       on and, for every tag, " <name> <records forwards>/<backwards>".
 //   index_child <result> <table> exclusive <index>
 //       opens the table for exclusive use and the index, writes "opened"
 //       and whether a semaphore file exists, closes.
@@ -66,6 +67,26 @@ std::string TagNames() {
   return names;
 }
 
+// Every tag of the open index in turn as the order: its record numbers from
+// GoTop forwards and from GoBottom backwards (listed in order).
+std::string Orders() {
+  std::string out;
+  for (int number = 1; number <= 47; ++number) {
+    const std::string name = qd::TagName(number);
+    if (name.empty()) continue;
+    if (!qd::SetOrderToTag(name)) throw std::runtime_error("order " + std::to_string(qd::ErrorCode));
+    std::string forwards, backwards;
+    qd::GoTop();
+    for (int i = 0; i < 1000 && !qd::dEOF(); ++i, qd::Skip(1)) forwards += " " + std::to_string(qd::RecNo());
+    qd::GoBottom();
+    for (int i = 0; i < 1000 && !qd::dBOF() && !qd::dEOF(); ++i, qd::Skip(-1)) {
+      backwards = " " + std::to_string(qd::RecNo()) + backwards;
+    }
+    out += ", " + name + forwards + " /" + backwards;
+  }
+  return out;
+}
+
 std::string Record() {
   std::uint8_t record[4];
   qd::SemaphoreRecord(record);
@@ -104,6 +125,8 @@ int Run(const std::string& table, const std::string& mode, int argc, char** argv
     WaitForGo(".go2");
     if (!qd::SetIndexTo(argv[4])) throw std::runtime_error("open again " + std::to_string(qd::ErrorCode));
     text += ", tags " + TagNames();
+    text += ", at " + std::to_string(qd::RecNo());
+    text += Orders();
     qd::Close();
     return 0;
   }

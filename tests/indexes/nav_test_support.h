@@ -10,6 +10,7 @@
 
 #include "index_model.h"
 #include "index_test_support.h"
+#include "platform/platform.h"
 #include "table/locking.h"
 #include "table/record_updates.h"
 
@@ -97,9 +98,10 @@ class NavTest : public IndexTest {
     OpenIndex();
   }
 
-  // The index file's bytes, read in one piece.
+  // The index file's bytes, read in one piece (whatever the case of the
+  // name a build gave it).
   Bytes FileBytes() const {
-    std::ifstream in(MdxPath(), std::ios::binary);
+    std::ifstream in(platform::ResolvePath(MdxPath()), std::ios::binary);
     in.seekg(0, std::ios::end);
     Bytes bytes(static_cast<std::size_t>(in.tellg()));
     in.seekg(0);
