@@ -524,6 +524,12 @@ def index_checks():
     code, out = problems()
     check(out.count("\n") == 2, "an index that does not open is one problem: %s" % out)
 
+    # pack stops at an index that does not open, before it writes anything
+    before = {name: open(path(name), "rb").read() for name in ("people.dbf", "people.mdx")}
+    code, _, err = run("pack", "people", expect=3)
+    check("222" in err and all(open(path(n), "rb").read() == b for n, b in before.items())
+          and len(os.listdir(WORK)) == 4, "pack refuses a damaged index and changes nothing: %s" % err)
+
     make_people("4")
     poke("people.dbf", 28, b"\x01")
     expect_problem("a production index that does not exist", "does not exist")
@@ -631,6 +637,10 @@ def index_commands():
         _, out, err = run("index", "stock", *args, expect=0)
         check(err == "", "no progress bar without a terminal: %r" % err)
     run("index", "stock", "BYNAME", "UPPER(NAME)", expect=0)  # replaces the tag
+    # a replacement that fails keeps the tag it would replace
+    run("index", "stock", "BYNAME", "NAME = = 1", expect=3)
+    run("index", "stock", "BYNAME", "NAME", "--for", "AMOUNT", expect=3)
+    run("index", "stock", "BYNAME", "NOSUCHFIELD", expect=3)
     _, out, _ = run("info", "stock", expect=0)
     check(out.count("  Tag ") == 4 and "Tag OKBORN: key BORN for OK" in out and "descending" in out
           and "unique" in out, "info lists the built tags once each:\n" + out)
@@ -795,7 +805,8 @@ def hostile():
                     data = data[:rng.randrange(len(data))]
             with open(path(name), "wb") as f:
                 f.write(data)
-        for args in (["check", "people"], ["dump", "people", "--json", "--deleted"], ["info", "people"]):
+        for args in (["check", "people"], ["dump", "people", "--json", "--deleted"], ["info", "people"],
+                     ["dump", "people", "--order", "NAMES"], ["find", "people", "LIVE", "A"]):
             result = subprocess.run([QDBF, *args], capture_output=True, cwd=WORK, timeout=60)
             check(result.returncode in (0, 1, 3) and b"Sanitizer" not in result.stderr
                   and b"runtime error" not in result.stderr,
