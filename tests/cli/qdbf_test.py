@@ -154,10 +154,13 @@ def usage_and_errors():
     run("dump", "t", "--for", "NAME", expect=2)
     code, _, err = run("dump", "t", "--for", "NAME = = 1", expect=3)
     check("Error #" in err, "a bad expression reports the compile error: " + err)
-    for args in (["index", "t", "BYNAME", "NAME"], ["reindex", "t"], ["find", "t", "BYNAME", "x"],
-                 ["dump", "t", "--order", "BYNAME"]):
+    # index commands on a table without a production index
+    for args in (["reindex", "t"], ["find", "t", "BYNAME", "x"], ["dump", "t", "--order", "BYNAME"]):
         code, _, err = run(*args, expect=3)
-        check("not available in this build" in err, "%s waits for its engine part: %s" % (args, err))
+        check("has no production index" in err, "%s without an index: %s" % (args, err))
+    run("index", "t", "1TAG", "NAME", expect=2)
+    run("index", "t", "BYNAME", "NAME = = 1", expect=3)
+    run("index", "t", "BYNAME", "NAME", "--for", "NAME", expect=3)
 
 
 # --------------------------------------------------- create, import, dump ---
@@ -488,9 +491,6 @@ def index_checks():
           "check leaves no files behind: %s" % os.listdir(WORK))
     _, out, _ = run("info", "people", expect=0)
     check("Tag NAMES: key NAME" in out and "Tag LIVE: key NAME for .NOT. OK" in out, "info lists the tags: %s" % out)
-    code, _, err = run("pack", "people", expect=3)
-    check("not available in this build" in err, "pack waits for index rebuilding")
-    code, _, err = run("import", "people", "in.csv", expect=3)
 
     with_index([(3, None), (2, None), (1, None)])
     expect_problem("keys out of order", "index, tag NAMES:")
@@ -519,11 +519,187 @@ def index_checks():
         struct.pack_into("<I", mdx.bytes, at + 8, root)
         struct.pack_into("<I", mdx.bytes, at + 8 + 16, root)
     with_index(good, extra=cycle)
-    expect_problem("a tree whose node is its own child", "index, tag NAMES:")
+    # the engine refuses such a file at open: one problem line for the index
+    expect_problem("a tree whose node is its own child", "people.mdx does not open: Error # 222")
+    code, out = problems()
+    check(out.count("\n") == 2, "an index that does not open is one problem: %s" % out)
+
+    # pack stops at an index that does not open, before it writes anything
+    before = {name: open(path(name), "rb").read() for name in ("people.dbf", "people.mdx")}
+    code, _, err = run("pack", "people", expect=3)
+    check("222" in err and all(open(path(n), "rb").read() == b for n, b in before.items())
+          and len(os.listdir(WORK)) == 4, "pack refuses a damaged index and changes nothing: %s" % err)
 
     make_people("4")
     poke("people.dbf", 28, b"\x01")
     expect_problem("a production index that does not exist", "does not exist")
+
+
+# ------------------------------------------------------ index commands ---
+
+PERL_TAG_KEYS = r"""
+use XBase::Index;
+my $idx = XBase::Index->new($ARGV[0], tag => $ARGV[1]) or die XBase::Index->errstr;
+$idx->prepare_select;
+while (my ($key, $record) = $idx->fetch) { print unpack("H*", $key), "\t$record\n"; }
+"""
+
+
+def perl_tag(index_file, tag):
+    """(key bytes, record) of a tag in order, read by Perl XBase; None when
+    Perl XBase is not installed."""
+    result = subprocess.run(["perl", "-e", PERL_TAG_KEYS, index_file, tag], capture_output=True)
+    if result.returncode != 0 and b"XBase" in result.stderr and b"Can't locate" in result.stderr:
+        return None
+    check(result.returncode == 0, "Perl XBase reads tag %s: %s" % (tag, result.stderr[-300:]))
+    rows = []
+    for line in result.stdout.decode().splitlines():
+        key, record = line.split("\t")
+        rows.append((bytes.fromhex(key), int(record)))
+    return rows
+
+
+def live_records(name):
+    """dbfread's live records with their record numbers (1-based)."""
+    table = dbfread.DBF(path(name + ".dbf"), load=True)
+    return [(n + 1, dict(r)) for n, r in enumerate(table.records)]
+
+
+def expected_orders(name):
+    """Each tag's records in order, computed from dbfread's values: the key,
+    then the record number (the build's tie order)."""
+    live = live_records(name)
+    return {
+        "BYNAME": [n for n, r in sorted(live, key=lambda x: (x[1]["NAME"].upper().ljust(20), x[0]))],
+        "BYAMOUNT": [r["AMOUNT"] for n, r in sorted(live, key=lambda x: -x[1]["AMOUNT"])],
+        "OKBORN": [n for n, r in sorted((x for x in live if x[1]["OK"]), key=lambda x: (x[1]["BORN"], x[0]))],
+        "UNAME": sorted({r["NAME"].ljust(20) for _, r in live}),
+    }
+
+
+def ordered(name, tag):
+    rows = json_rows(name, "--order", tag, "--fields", "NAME,AMOUNT,BORN,OK", "--deleted")
+    return rows
+
+
+def compare_orders(name, what, built=True):
+    """dump --order against the expected orders. A freshly built tag keeps
+    equal keys in record order; keys the engine added later may stand
+    anywhere among their equals, so then only the keys' order and the set
+    of records are compared."""
+    live = dict(live_records(name))
+    want = expected_orders(name)
+    # the records of dump --order as record numbers: NAME and AMOUNT together
+    # are unique in these tables
+    number = {(r["NAME"], r["AMOUNT"]): n for n, r in live.items()}
+
+    def same_order(got, expected, key, what_tag):
+        if built:
+            check(got == expected, "%s: dump --order %s (%d records) differs from the sorted values" %
+                  (what, what_tag, len(got)))
+        else:
+            check([key(n) for n in got] == [key(n) for n in expected] and sorted(got) == sorted(expected),
+                  "%s: dump --order %s differs from the sorted values" % (what, what_tag))
+    got = [number.get((r["NAME"], r["AMOUNT"])) for r in json_rows(name, "--order", "BYNAME")]
+    same_order(got, want["BYNAME"], lambda n: live[n]["NAME"].upper(), "BYNAME")
+    got = [r["AMOUNT"] for r in json_rows(name, "--order", "byamount")]
+    check(got == want["BYAMOUNT"], "%s: dump --order BYAMOUNT (descending)" % what)
+    got = [number.get((r["NAME"], r["AMOUNT"])) for r in json_rows(name, "--order", "OKBORN")]
+    same_order(got, want["OKBORN"], lambda n: live[n]["BORN"], "OKBORN (dates, FOR OK)")
+    got = sorted(r["NAME"].ljust(20) for r in json_rows(name, "--order", "UNAME"))
+    check(got == want["UNAME"], "%s: a unique tag holds each name once" % what)
+    # the file qdbf wrote, as an independent reader walks it
+    keys = perl_tag(path(name + ".mdx"), "BYNAME")
+    if keys is not None:
+        same_order([r for _, r in keys], want["BYNAME"], lambda n: live[n]["NAME"].upper(), "BYNAME, read by Perl XBase,")
+        check(all(k.decode("cp1252") == live[r]["NAME"].upper().ljust(20) for k, r in keys),
+              "%s: Perl XBase reads the keys of tag BYNAME" % what)
+        amounts = perl_tag(path(name + ".mdx"), "BYAMOUNT")
+        check(amounts is not None and len(amounts) == len(live), "%s: Perl XBase reads the numeric tag" % what)
+
+
+def index_commands():
+    fresh()
+    run("create", "stock", "NAME:C:20", "AMOUNT:N:10:2", "BORN:D", "OK:L", "NOTES:M", "--codepage", "1252",
+        expect=0)
+    rng = random.Random(5)
+    words = ["alpha", "Beta", "gamma", "DELTA", "epsilon", "zeta", "Eta", "theta", "iota", "kappa"]
+
+    def rows(count, start):
+        return [{"NAME": "%s %s" % (rng.choice(words), rng.choice(words)) if i % 9 else "Ærø %d" % (i % 4),
+                 "AMOUNT": "%.2f" % ((start + i) * 1.25 - 90), "BORN": "20%02d-%02d-%02d" % (
+                     rng.randrange(30), rng.randrange(1, 13), rng.randrange(1, 29)),
+                 "OK": rng.choice("TF"), "NOTES": "note %d" % i} for i in range(count)]
+    write_csv("a.csv", rows(300, 0))
+    run("import", "stock", "a.csv", expect=0)
+    for args in (["BYNAME", "UPPER(NAME)"], ["BYAMOUNT", "AMOUNT", "--descending"],
+                 ["OKBORN", "BORN", "--for", "OK"], ["UNAME", "NAME", "--unique"]):
+        _, out, err = run("index", "stock", *args, expect=0)
+        check(err == "", "no progress bar without a terminal: %r" % err)
+    run("index", "stock", "BYNAME", "UPPER(NAME)", expect=0)  # replaces the tag
+    # a replacement that fails keeps the tag it would replace
+    run("index", "stock", "BYNAME", "NAME = = 1", expect=3)
+    run("index", "stock", "BYNAME", "NAME", "--for", "AMOUNT", expect=3)
+    run("index", "stock", "BYNAME", "NOSUCHFIELD", expect=3)
+    _, out, _ = run("info", "stock", expect=0)
+    check(out.count("  Tag ") == 4 and "Tag OKBORN: key BORN for OK" in out and "descending" in out
+          and "unique" in out, "info lists the built tags once each:\n" + out)
+    run("check", "stock", expect=0)
+    compare_orders("stock", "after index")
+
+    # find: prefix and exact keys, numbers, dates, nothing found
+    live = dict(live_records("stock"))
+    order = expected_orders("stock")["BYNAME"]
+    first = live[order[0]]["NAME"]
+    _, out, _ = run("find", "stock", "byname", first[:3].upper(), expect=0)
+    lines = out.splitlines()
+    check(len(lines) == 3 and lines[2].startswith(first) and lines[0].startswith("NAME"),
+          "find prints the first record with the key in the dump layout: %r" % out)
+    run("find", "stock", "BYNAME", first[:3].upper(), "--exact", expect=1)
+    run("find", "stock", "BYNAME", first.upper(), "--exact", expect=0)
+    code, out, err = run("find", "stock", "BYNAME", "NO SUCH", expect=1)
+    check(out == "" and "no key" in err, "find without a match: %r %r" % (out, err))
+    amount = live[order[5]]["AMOUNT"]
+    _, out, _ = run("find", "stock", "BYAMOUNT", "%.2f" % amount, expect=0)
+    check(("%.2f" % amount) in out.splitlines()[2], "find on a numeric tag: %r" % out)
+    run("find", "stock", "BYAMOUNT", "123456.5", expect=1)
+    run("find", "stock", "BYAMOUNT", "abc", expect=2)
+    ok_first = live[expected_orders("stock")["OKBORN"][0]]
+    _, out, _ = run("find", "stock", "OKBORN", ok_first["BORN"].isoformat(), expect=0)
+    check(ok_first["BORN"].isoformat() in out, "find on a date tag: %r" % out)
+    run("find", "stock", "NOTAG", "x", expect=3)
+
+    # import keeps the keys; pack rebuilds the index; reindex
+    write_csv("b.csv", rows(120, 300))
+    run("import", "stock", "b.csv", expect=0)
+    run("check", "stock", expect=0)
+    compare_orders("stock", "after import", built=False)
+    for n in (1, 2, 50, 299, 301, 420):
+        poke("stock.dbf", record_offset("stock.dbf", n), b"*")
+    before = json_rows("stock")
+    _, out, _ = run("pack", "stock", expect=0)
+    check("414 records kept, 6 removed; 4 tags rebuilt" in out, "pack with an index: %s" % out)
+    check(json_rows("stock") == before, "pack keeps every live record")
+    check(sorted(x.lower() for x in os.listdir(WORK)) == ["a.csv", "b.csv", "stock.dbf", "stock.dbt", "stock.mdx"],
+          "pack leaves no files behind: %s" % os.listdir(WORK))
+    run("check", "stock", expect=0)
+    compare_orders("stock", "after pack")
+    with open(path("stock.mdx"), "rb") as f:
+        check(f.read(20)[4:10] == b"STOCK\0", "the rebuilt index names its table")
+    _, out, _ = run("reindex", "Stock.DBF", expect=0)
+    check("Rebuilt 4 tags" in out, "reindex: %s" % out)
+    run("check", "stock", expect=0)
+    compare_orders("stock", "after reindex")
+
+    # index and reindex need the table to themselves
+    holder = subprocess.Popen([HOLDER, path("stock.dbf")], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    check(holder.stdout.readline().strip() == b"open", "the holder opened the table")
+    for args in (["index", "stock", "X", "NAME"], ["reindex", "stock"], ["pack", "stock"]):
+        code, _, err = run(*args, expect=3)
+        check("open in another program" in err, "%s refused while the table is held: %s" % (args, err))
+    holder.stdin.close()
+    holder.wait()
+    run("check", "stock", expect=0)
 
 
 # ---------------------------------------------------------------- pack ---
@@ -593,6 +769,22 @@ def progress_on_terminal():
     os.close(master)
     check(result.returncode == 0, "import with a terminal")
     check(b"Importing" in shown and b"100%" in shown and b"\r" in shown, "progress bar on a terminal: %r" % shown[:200])
+    for args, caption in ((["index", "t", "BYN", "N"], b"Indexing"), (["reindex", "t"], b"Reindexing")):
+        master, slave = pty.openpty()
+        result = subprocess.run([QDBF, *args], stdout=subprocess.PIPE, stderr=slave, cwd=WORK)
+        os.close(slave)
+        shown = b""
+        try:
+            while True:
+                chunk = os.read(master, 65536)
+                if not chunk:
+                    break
+                shown += chunk
+        except OSError:
+            pass
+        os.close(master)
+        check(result.returncode == 0 and caption in shown and b"100%" in shown,
+              "%s shows a progress bar on a terminal: %r" % (args, shown[:200]))
 
 
 # ------------------------------------------------------------ hostile ---
@@ -613,7 +805,8 @@ def hostile():
                     data = data[:rng.randrange(len(data))]
             with open(path(name), "wb") as f:
                 f.write(data)
-        for args in (["check", "people"], ["dump", "people", "--json", "--deleted"], ["info", "people"]):
+        for args in (["check", "people"], ["dump", "people", "--json", "--deleted"], ["info", "people"],
+                     ["dump", "people", "--order", "NAMES"], ["find", "people", "LIVE", "A"]):
             result = subprocess.run([QDBF, *args], capture_output=True, cwd=WORK, timeout=60)
             check(result.returncode in (0, 1, 3) and b"Sanitizer" not in result.stderr
                   and b"runtime error" not in result.stderr,
@@ -626,6 +819,7 @@ create_import_dump()
 other_writers()
 check_damage()
 index_checks()
+index_commands()
 pack()
 progress_on_terminal()
 hostile()

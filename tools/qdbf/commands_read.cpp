@@ -11,6 +11,8 @@
 #include "foundation/exception.h"
 #include "indexes/index_engine.h"
 #include "indexes/index_file.h"
+#include "indexes/index_navigation.h"
+#include "foundation/dates.h"
 #include "indexes/tag_header_layout.h"
 #include "memo/memo_file.h"
 #include "platform/platform.h"
@@ -215,6 +217,14 @@ class RecordWriter {
   int page_;
 };
 
+// Opens the production index and selects the tag as the current order;
+// raises the engine's error for a tag the index lacks.
+void SelectOrder(WorkArea& area, const std::string& tag) {
+  if (OpenProductionIndex(area).empty())
+    throw ToolError(platform::ResolvePath(area.file_name) + " has no production index");
+  SetOrderToTag(tag);
+}
+
 }  // namespace
 
 int InfoCommand(Context& context) {
@@ -279,7 +289,6 @@ int InfoCommand(Context& context) {
 int DumpCommand(Context& context) {
   const CommandLine& line = context.line;
   if (line.Has("--csv") && line.Has("--json")) throw UsageError(line.command, "--csv and --json exclude each other");
-  if (line.Has("--order")) NotAvailable("dump --order", "index navigation (SetOrderToTag)");
   WorkArea& area = OpenTable(ResolveTableName(line.positional[0]), Access::ReadOnly);
   const int page = CodePageOf(area, context.codepage);
   const Format format = line.Has("--csv") ? Format::Csv : line.Has("--json") ? Format::Json : Format::Aligned;
@@ -291,12 +300,20 @@ int DumpCommand(Context& context) {
   const bool with_deleted = line.Has("--deleted");
   RecordWriter writer(context.out, area, ChosenFields(area, line), format, with_deleted, page);
   writer.Header();
+  auto visit = [&] {
+    if (!with_deleted && area.record[0] == '*') return;
+    if (condition && !condition->Test()) return;
+    writer.Record();
+  };
+  if (line.Has("--order")) {
+    SelectOrder(area, line.Value("--order"));
+    for (GoTop(); !dEOF(); Skip(1)) visit();
+    return kExitOk;
+  }
   const std::int32_t count = RecordCountOf(area);
   for (std::int32_t n = 1; n <= count; ++n) {
     Go(n);
-    if (!with_deleted && area.record[0] == '*') continue;
-    if (condition && !condition->Test()) continue;
-    writer.Record();
+    visit();
   }
   return kExitOk;
 }
@@ -322,8 +339,38 @@ int EvalCommand(Context& context) {
 }
 
 int FindCommand(Context& context) {
-  (void)context;
-  NotAvailable("find", "index search (SetOrderToTag, Find)");
+  const CommandLine& line = context.line;
+  WorkArea& area = OpenTable(ResolveTableName(line.positional[0]), Access::ReadOnly);
+  const int page = CodePageOf(area, context.codepage);
+  SelectOrder(area, line.positional[1]);
+  std::string key = line.positional[2];
+  const CurrIndex* tag = CurrentIndexArea()->tags[1].get();
+  if (tag->key_type == 'D') {
+    // A date key as YYYY-MM-DD or YYYYMMDD, handed over in the display form
+    // the engine reads.
+    std::string digits = table_text::TrimBlanks(key);
+    if (digits.size() == 10 && digits[4] == '-' && digits[7] == '-')
+      digits = digits.substr(0, 4) + digits.substr(5, 2) + digits.substr(8, 2);
+    if (!ValidStoredDate(digits)) throw UsageError(line.command, "the tag's keys are dates: KEY is YYYY-MM-DD");
+    key = JulianToDate(DtosToJulian(digits));
+  } else if (tag->key_type == 'N' || tag->key_type == 'F') {
+    if (!ParseNumberText(key, nullptr)) throw UsageError(line.command, "the tag's keys are numbers: KEY is a number");
+  } else {
+    key = FromUtf8(key, page);
+  }
+  const bool exact = line.Has("--exact");
+  const bool was_exact = exact ? SetExactLength() : ClearExactLength();
+  const bool found = Find(key);
+  if (was_exact) SetExactLength(); else ClearExactLength();
+  if (!found) {
+    context.err << "qdbf: no key of tag " << table_text::Upper(line.positional[1]) << " matches '"
+                << line.positional[2] << "'\n";
+    return kExitNotFound;
+  }
+  RecordWriter writer(context.out, area, ChosenFields(area, line), Format::Aligned, false, page);
+  writer.Header();
+  writer.Record();
+  return kExitOk;
 }
 
 }  // namespace qd::qdbf

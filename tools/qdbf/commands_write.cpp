@@ -1,5 +1,4 @@
-// The commands that write tables: create, import, pack, and index and
-// reindex (which wait for index building).
+// The commands that write tables: create, import, pack, index and reindex.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -11,6 +10,9 @@
 #include "console_text.h"
 #include "foundation/errors.h"
 #include "foundation/exception.h"
+#include "indexes/file_header_layout.h"
+#include "indexes/index_build.h"
+#include "indexes/index_file.h"
 #include "memo/memo_file.h"
 #include "platform/platform.h"
 #include "platform/progress_bar.h"
@@ -253,6 +255,92 @@ void WriteAll(pf::FileHandle file, std::uint64_t offset, const void* bytes, std:
   }
 }
 
+// The progress bar's output: standard error when progress is wanted and it
+// is a terminal, else nothing.
+std::function<void(const std::string&)> ProgressSink(const Context& context) {
+  if (context.progress && pf::StandardErrorIsTerminal()) return pf::WriteStandardError;
+  return {};
+}
+
+// Steps each tree build reports to the progress bar.
+constexpr int kBuildSteps = 100;
+
+// Shows the progress of the index builds of one command (`tags` builds),
+// and removes the engine's progress callback at the end.
+class BuildProgress {
+ public:
+  BuildProgress(const Context& context, const std::string& caption, int tags)
+      : bar_(caption, static_cast<std::uint64_t>(kBuildSteps) * static_cast<std::uint64_t>(std::max(tags, 1)),
+             ProgressSink(context)) {
+    if (bar_.Shown()) SetIndexProgress([this] { bar_.Update(++done_); }, kBuildSteps);
+  }
+  ~BuildProgress() { SetIndexProgress({}, 0); }
+  BuildProgress(const BuildProgress&) = delete;
+  BuildProgress& operator=(const BuildProgress&) = delete;
+
+ private:
+  pf::ProgressBar bar_;
+  std::uint64_t done_ = 0;
+};
+
+// Opens the table for a command that rewrites it or its index: to itself,
+// with a clear refusal while another program holds it.
+WorkArea& OpenToItself(const std::string& path, const std::string& command) {
+  try {
+    return OpenTable(path, Access::Exclusive);
+  } catch (const EQuindleError&) {
+    if (ErrorCode == 32 || ErrorCode == 33 || ErrorCode == 5)
+      throw ToolError(path + " is open in another program; " + command + " needs the table to itself (code " +
+                      std::to_string(ErrorCode) + ")");
+    throw;
+  }
+}
+
+// The tag definitions of the production index, opened here; raises the
+// engine's error when the file does not open.
+std::vector<TagDefinition> ProductionTags(WorkArea& area) {
+  if (OpenProductionIndex(area).empty()) return {};
+  return OpenTagDefinitions();
+}
+
+// Copies a file to a new name (which must not exist).
+void CopyWholeFile(const std::string& from, const std::string& to) {
+  pf::FileHandle in = pf::kNoFile, out = pf::kNoFile;
+  if (const std::uint32_t rc = pf::OpenFile(from, pf::kAccessRead | pf::kShareDenyNone, in); rc != 0) {
+    SetError(static_cast<std::uint16_t>(rc), "Cannot open " + from + " [qdbf pack]");
+    throw ToolError("cannot read " + from);
+  }
+  struct Closer {
+    pf::FileHandle& in;
+    pf::FileHandle& out;
+    ~Closer() {
+      if (in != pf::kNoFile) pf::CloseFile(in);
+      if (out != pf::kNoFile) pf::CloseFile(out);
+    }
+  } closer{in, out};
+  if (const std::uint32_t rc = pf::CreateNewFile(to, kExclusiveOpenMode, out); rc != 0) {
+    SetError(static_cast<std::uint16_t>(rc), "Cannot create " + to + " [qdbf pack]");
+    throw ToolError("cannot create " + to);
+  }
+  std::vector<std::uint8_t> chunk(256 * 1024);
+  for (std::uint64_t at = 0;;) {
+    std::size_t done = 0;
+    if (const std::uint32_t rc = pf::ReadAt(in, at, chunk.data(), chunk.size(), done); rc != 0) {
+      SetError(static_cast<std::uint16_t>(rc), "Error reading " + from + " [qdbf pack]");
+      throw ToolError("cannot read " + from);
+    }
+    if (done == 0) break;
+    WriteAll(out, at, chunk.data(), done, to);
+    at += done;
+  }
+}
+
+// The file name with its extension replaced.
+std::string WithExtension(const std::string& name, const std::string& extension) {
+  const std::size_t dot = table_text::ExtensionDot(name);
+  return (dot == std::string::npos ? name : name.substr(0, dot)) + "." + extension;
+}
+
 // A file beside the table with a name no file has.
 std::string UniqueNameBeside(const std::string& table, const std::string& prefix) {
   const std::string directory = table.substr(0, table_text::NameStart(table));
@@ -324,8 +412,9 @@ int ImportCommand(Context& context) {
   if (rows.empty()) throw ToolError(csv_name + " is empty: its first line names the fields");
 
   WorkArea& area = OpenTable(ResolveTableName(line.positional[0]), Access::Shared);
-  if (!ProductionIndexName(area).empty() && pf::FileExists(ProductionIndexName(area)))
-    NotAvailable("import into a table with a production index", "index maintenance (keys kept in step)");
+  // With the production index open the engine keeps every tag's keys in
+  // step with the appended records.
+  OpenProductionIndex(area);
   const int page = CodePageOf(area, context.codepage);
   std::vector<std::size_t> columns;
   for (const std::string& name : rows[0]) {
@@ -360,10 +449,7 @@ int ImportCommand(Context& context) {
   }
   if (!ALock()) throw ToolError("cannot lock " + area.file_name);
   {
-    pf::ProgressBar bar("Importing " + pf::ResolvePath(area.file_name), prepared.size(),
-                        context.progress && pf::StandardErrorIsTerminal()
-                            ? std::function<void(const std::string&)>(pf::WriteStandardError)
-                            : std::function<void(const std::string&)>());
+    pf::ProgressBar bar("Importing " + pf::ResolvePath(area.file_name), prepared.size(), ProgressSink(context));
     std::size_t done = 0;
     for (Prepared& record : prepared) {
       area.record = record.record;
@@ -382,21 +468,83 @@ int ImportCommand(Context& context) {
   return kExitOk;
 }
 
-int PackCommand(Context& context) {
-  const std::string path = ResolveTableName(context.line.positional[0]);
-  WorkArea* opened = nullptr;
+namespace {
+
+// The base name the engine writes into an index file's header for a table
+// (its name without directory and extension, upper-cased as the engine
+// keeps it, cut to the field's size).
+void WriteIndexTableName(const std::string& index_file, const std::string& table_file) {
+  namespace fh = mdx::header;
+  std::string base = table_file.substr(table_text::NameStart(table_file));
+  if (const std::size_t dot = table_text::ExtensionDot(base); dot != std::string::npos) base.resize(dot);
+  base = table_text::Upper(base);
+  std::uint8_t field[fh::kTableNameSize] = {};
+  std::memcpy(field, base.data(), std::min(base.size(), fh::kTableNameSize - 1));
+  pf::FileHandle file = pf::kNoFile;
+  if (const std::uint32_t rc = pf::OpenFile(index_file, kExclusiveOpenMode, file); rc != 0) {
+    SetError(static_cast<std::uint16_t>(rc), "Cannot open " + index_file + " [qdbf pack]");
+    throw ToolError("cannot open " + index_file);
+  }
   try {
-    opened = &OpenTable(path, Access::Exclusive);
-  } catch (const EQuindleError&) {
-    if (ErrorCode == 32 || ErrorCode == 33 || ErrorCode == 5)
-      throw ToolError(path + " is open in another program; pack needs the table to itself (code " +
-                      std::to_string(ErrorCode) + ")");
+    WriteAll(file, fh::kTableName, field, sizeof field, index_file);
+    if (const std::uint32_t rc = pf::FlushFile(file); rc != 0) {
+      SetError(table_text::WriteErrorCode(rc), "Error writing " + index_file + " [qdbf pack]");
+      throw ToolError("cannot write " + index_file);
+    }
+  } catch (...) {
+    pf::CloseFile(file);
     throw;
   }
-  WorkArea& area = *opened;
+  pf::CloseFile(file);
+}
+
+// Builds the production index of the packed table (still under its
+// temporary name) with the old index's tags, and returns the new index
+// file's name. The memo file is copied under the temporary name for the
+// build (keys and FOR conditions may read memo values) and removed again.
+// On failure every file made here is removed.
+std::string BuildPackedIndex(const Context& context, const std::string& packed, const std::string& memo_file,
+                             const std::string& table_name, const std::vector<TagDefinition>& tags) {
+  const std::string memo_copy =
+      memo_file.empty() ? std::string()
+                        : WithExtension(packed, memo_file.substr(table_text::ExtensionDot(memo_file) + 1));
+  const std::string index_file = WithExtension(packed, "MDX");
+  if ((!memo_copy.empty() && pf::FileExists(memo_copy)) || pf::FileExists(index_file))
+    throw ToolError("a file named like " + packed + " is in the way of pack");
+  try {
+    if (!memo_copy.empty()) CopyWholeFile(memo_file, memo_copy);
+    OpenTable(packed, Access::Exclusive);
+    {
+      BuildProgress progress(context, "Indexing " + table_name, static_cast<int>(tags.size()));
+      if (!MakeIndex(tags, index_file)) throw ToolError("cannot rebuild the production index");
+    }
+    Close();
+    WriteIndexTableName(index_file, table_name);
+  } catch (...) {
+    const bool dispatch = SetImmediateDispatch(false);
+    Close();
+    SetImmediateDispatch(dispatch);
+    if (!memo_copy.empty()) pf::EraseFile(memo_copy);
+    pf::EraseFile(index_file);
+    throw;
+  }
+  if (!memo_copy.empty()) pf::EraseFile(memo_copy);
+  return index_file;
+}
+
+}  // namespace
+
+int PackCommand(Context& context) {
+  const std::string path = ResolveTableName(context.line.positional[0]);
+  WorkArea& area = OpenToItself(path, "pack");
+  // The production index's tags, read before anything is written: an index
+  // that does not open stops the pack (qdbf check names the damage).
   const std::string index_name = ProductionIndexName(area);
-  if (!index_name.empty() && pf::FileExists(index_name))
-    NotAvailable("pack of a table with a production index", "index rebuilding (Reindex)");
+  std::vector<TagDefinition> tags;
+  if (!index_name.empty() && pf::FileExists(index_name)) {
+    tags = ProductionTags(area);
+    if (tags.empty()) throw ToolError(index_name + " holds no tags; see qdbf check");
+  }
 
   // Records past the header's count (an append cut short) would be lost.
   if (RecordsInFile(area) > area.record_count)
@@ -424,10 +572,7 @@ int PackCommand(Context& context) {
     }
     const std::int32_t count = area.record_count;
     {
-      pf::ProgressBar bar("Packing " + table_name, static_cast<std::uint64_t>(count),
-                          context.progress && pf::StandardErrorIsTerminal()
-                              ? std::function<void(const std::string&)>(pf::WriteStandardError)
-                              : std::function<void(const std::string&)>());
+      pf::ProgressBar bar("Packing " + table_name, static_cast<std::uint64_t>(count), ProgressSink(context));
       std::uint64_t offset = header.size();
       for (std::int32_t n = 1; n <= count; ++n) {
         GetDbfRecord(area, n);
@@ -469,25 +614,57 @@ int PackCommand(Context& context) {
     throw;
   }
   const bool has_memo = area.memo != nullptr;
+  const std::string memo_file = has_memo ? pf::ResolvePath(area.memo->file_name) : std::string();
   Close();
 
-  // Swap: the old table aside, the new one in its place, then the old one
-  // removed. A failure in between puts the old table back.
-  const std::string aside = UniqueNameBeside(table_name, "QOL");
-  pf::EraseFile(aside);
-  if (const std::uint32_t rc = pf::RenameFile(table_name, aside); rc != 0) {
-    pf::EraseFile(packed);
-    SetError(static_cast<std::uint16_t>(rc), "Cannot rename " + table_name + " [qdbf pack]");
-    throw ToolError("cannot rename " + table_name);
+  // The new index, built beside the new table before anything is replaced.
+  std::string new_index;
+  if (!tags.empty()) {
+    try {
+      new_index = BuildPackedIndex(context, packed, memo_file, table_name, tags);
+    } catch (...) {
+      pf::EraseFile(packed);
+      throw;
+    }
   }
-  if (const std::uint32_t rc = pf::RenameFile(packed, table_name); rc != 0) {
-    pf::RenameFile(aside, table_name);
-    pf::EraseFile(packed);
-    SetError(static_cast<std::uint16_t>(rc), "Cannot rename " + packed + " [qdbf pack]");
-    throw ToolError("cannot put the packed table in place");
+
+  // Swap: the old files aside, the new ones in their place, then the old
+  // ones removed. A failure in between puts the old files back.
+  struct Move {
+    std::string now, aside, fresh;
+    bool moved_aside = false, moved_in = false;
+  };
+  std::vector<Move> moves{{table_name, UniqueNameBeside(table_name, "QOL"), packed}};
+  if (!new_index.empty()) moves.push_back({index_name, UniqueNameBeside(table_name, "QOL"), new_index});
+  auto undo = [&] {
+    for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
+      if (it->moved_in) pf::RenameFile(it->now, it->fresh);
+      if (it->moved_aside) pf::RenameFile(it->aside, it->now);
+    }
+    for (const Move& move : moves) {
+      pf::EraseFile(move.fresh);
+      pf::EraseFile(move.aside);
+    }
+  };
+  for (Move& move : moves) {
+    pf::EraseFile(move.aside);
+    if (const std::uint32_t rc = pf::RenameFile(move.now, move.aside); rc != 0) {
+      undo();
+      SetError(static_cast<std::uint16_t>(rc), "Cannot rename " + move.now + " [qdbf pack]");
+      throw ToolError("cannot rename " + move.now);
+    }
+    move.moved_aside = true;
+    if (const std::uint32_t rc = pf::RenameFile(move.fresh, move.now); rc != 0) {
+      undo();
+      SetError(static_cast<std::uint16_t>(rc), "Cannot rename " + move.fresh + " [qdbf pack]");
+      throw ToolError("cannot put the packed files in place");
+    }
+    move.moved_in = true;
   }
-  pf::EraseFile(aside);
-  context.out << "Packed " << table_name << ": " << kept << " records kept, " << removed << " removed\n";
+  for (const Move& move : moves) pf::EraseFile(move.aside);
+  context.out << "Packed " << table_name << ": " << kept << " records kept, " << removed << " removed";
+  if (!tags.empty()) context.out << "; " << tags.size() << (tags.size() == 1 ? " tag" : " tags") << " rebuilt";
+  context.out << "\n";
   if (has_memo)
     context.err << "qdbf: the memo file was kept as it is (every value stays reachable); compacting it "
                    "is not available in this build (needs PackMemofile)\n";
@@ -495,13 +672,66 @@ int PackCommand(Context& context) {
 }
 
 int IndexCommand(Context& context) {
-  (void)context;
-  NotAvailable("index", "index building (MakeIndex, AddIndexTag)");
+  const CommandLine& line = context.line;
+  WorkArea& area = OpenToItself(ResolveTableName(line.positional[0]), "index");
+  if (area.version == 0x02) throw ToolError("dBASE II tables have no production index");
+  if (area.version == 0x30 || area.version == 0x31 || area.version == 0xF5 || area.version == 0xFB)
+    throw ToolError("FoxPro tables keep their indexes in CDX files, which qdbf does not write");
+  const int page = CodePageOf(area, context.codepage);
+  TagDefinition tag;
+  tag.name = table_text::Upper(line.positional[1]);
+  if (!ValidFieldName(tag.name))
+    throw UsageError(line.command, "tag name '" + line.positional[1] +
+                                       "': 1 to 10 letters, digits or _, starting with a letter");
+  tag.key_expression = FromUtf8(line.positional[2], page);
+  tag.for_condition = line.Has("--for") ? FromUtf8(line.Value("--for"), page) : std::string();
+  tag.descending = line.Has("--descending");
+  tag.unique = line.Has("--unique");
+  const std::string table_name = pf::ResolvePath(area.file_name);
+  const std::string existing = ProductionIndexName(area);
+  BuildProgress progress(context, "Indexing " + table_name, 1);
+  if (!existing.empty() && pf::FileExists(existing)) {
+    // The tag goes into the existing file (a tag of the same name is
+    // replaced once the new one is built); the file must open first.
+    OpenProductionIndex(area);
+    CloseIndex();
+    if (!CreateMdxHeader(existing)) throw ToolError("cannot open " + existing);
+    struct Closer {
+      bool done = false;
+      ~Closer() {
+        if (done) return;
+        const bool dispatch = SetImmediateDispatch(false);
+        try {
+          CloseMdxHeader();
+        } catch (...) {
+        }
+        SetImmediateDispatch(dispatch);
+      }
+    } closer;
+    if (!AddIndexTag(tag)) throw ToolError("cannot build tag " + tag.name);
+    closer.done = true;
+    CloseMdxHeader();
+    context.out << "Built tag " << tag.name << " in " << existing << "\n";
+  } else {
+    if (!MakeIndex({tag})) throw ToolError("cannot build tag " + tag.name);
+    SetProductionFlag(true);
+    context.out << "Built tag " << tag.name << " in " << pf::ResolvePath(ResolveIndexName("")) << "\n";
+  }
+  return kExitOk;
 }
 
 int ReindexCommand(Context& context) {
-  (void)context;
-  NotAvailable("reindex", "index building (Reindex)");
+  WorkArea& area = OpenToItself(ResolveTableName(context.line.positional[0]), "reindex");
+  const std::string name = ProductionIndexName(area);
+  if (name.empty()) throw ToolError(pf::ResolvePath(area.file_name) + " has no production index");
+  const std::vector<TagDefinition> tags = ProductionTags(area);
+  if (tags.empty()) throw ToolError(name + " does not exist or holds no tags");
+  {
+    BuildProgress progress(context, "Reindexing " + pf::ResolvePath(area.file_name), static_cast<int>(tags.size()));
+    Reindex();
+  }
+  context.out << "Rebuilt " << tags.size() << (tags.size() == 1 ? " tag" : " tags") << " of " << name << "\n";
+  return kExitOk;
 }
 
 }  // namespace qd::qdbf
