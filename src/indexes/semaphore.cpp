@@ -7,6 +7,7 @@
 #include <new>
 
 #include "foundation/errors.h"
+#include "indexes/file_header_layout.h"
 #include "indexes/index_file.h"
 #include "indexes/semaphore_layout.h"
 
@@ -332,6 +333,29 @@ void EndWritePhase(SemaphoreState& s) {
 
 // Releasing from a destructor while an exception is on its way: a second
 // report must not escape.
+// Space a change of the keys of one record may need at the end of the index
+// file: a split on each of kReservedLevels levels and a new root, per tag.
+constexpr std::uint64_t kReservedLevels = 10;
+std::uint32_t room_failure = 0;
+
+// Reserves disk space at the end of the index file for the new nodes of
+// the record change about to be made, before the record is written: on a
+// full disk the change is then refused whole instead of failing half way
+// through the key updates, which would leave the record without its keys.
+// False (code in room_failure) when the disk is full; a file system that
+// cannot reserve space writes without a reservation, as before.
+bool ReserveRoomForChanges(IndexArea& index) {
+  if (!index.IsOpen()) return true;
+  std::uint64_t tags = 0;
+  for (const auto& tag : index.tags) tags += tag ? 1 : 0;
+  if (tags == 0) return true;
+  const std::uint64_t end = static_cast<std::uint64_t>(EndOfFilePage(index)) * mdx::kPageSize;
+  const std::uint32_t code = pf::ReserveSpace(index.file, end, tags * (kReservedLevels + 1) * mdx::kBlockSize);
+  if (code == 0 || code == 50) return true;
+  room_failure = code;
+  return false;
+}
+
 void Release(int action) {
   if (std::uncaught_exceptions() > 0) {
     try {
@@ -415,6 +439,18 @@ void SetLockSemaphoreProc(bool on) {
       } catch (...) {
         --index.lock_depth;
         throw;
+      }
+      if (!ReserveRoomForChanges(index)) {
+        // Nothing was changed: give the semaphore back without taking its
+        // new change counter as seen, so that changes other programs made
+        // before are still noticed by the next change check.
+        --index.lock_depth;
+        const std::uint32_t code = room_failure;
+        const bool logged_in = index.semaphore != nullptr;
+        const std::uint16_t seen = logged_in ? index.semaphore->last_seen : 0;
+        HandleSemafore(UNLOCKSEMAPHORE);
+        if (logged_in && index.semaphore) index.semaphore->last_seen = seen;
+        Fail(code, "Disk full: no room for the index changes in " + index.file_name + " [SetLockSemaphoreProc]");
       }
     }
     return;

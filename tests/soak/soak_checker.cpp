@@ -102,7 +102,9 @@ double DayNumber(const std::string& day) {
   return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
 }
 
-bool IsDiskFullCode(int code) { return code == 112 || code == 39 || code == 1012; }
+// Disk full: the system's code, the runtime's write error, the engine's
+// "not enough free disk space".
+bool IsDiskFullCode(int code) { return code == 112 || code == 39 || code == 101 || code == 1012; }
 
 class Checker {
  public:
@@ -260,24 +262,26 @@ class Checker {
     return s;
   }
 
-  // Every state the record may be in: the committed changes, with any
-  // subset of its uncertain changes, applied in stamp order.
+  // Every state the record may be in: its changes applied in stamp order,
+  // each uncertain one either applied or not.
   std::vector<State> Candidates(std::uint32_t record) const {
-    std::vector<State> states;
+    std::vector<State> states = {State{}};
     const auto it = history_.find(record);
-    if (it == history_.end()) {
-      states.push_back(State{});
-      return states;
-    }
-    const RecordHistory& h = it->second;
-    const std::size_t u = std::min<std::size_t>(h.uncertain.size(), 6);
-    for (std::size_t mask = 0; mask < (std::size_t{1} << u); ++mask) {
-      std::vector<Event> events = h.certain;
-      for (std::size_t i = 0; i < u; ++i) if (mask & (std::size_t{1} << i)) events.push_back(h.uncertain[i]);
-      std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.stamp < b.stamp; });
-      State s;
-      for (const Event& e : events) s = Apply(s, e);
-      if (std::find(states.begin(), states.end(), s) == states.end()) states.push_back(s);
+    if (it == history_.end()) return states;
+    std::vector<std::pair<Event, bool>> events;
+    for (const Event& e : it->second.certain) events.emplace_back(e, true);
+    for (const Event& e : it->second.uncertain) events.emplace_back(e, false);
+    std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) { return a.first.stamp < b.first.stamp; });
+    for (const auto& [e, certain] : events) {
+      std::vector<State> next;
+      auto add = [&](const State& s) {
+        if (std::find(next.begin(), next.end(), s) == next.end()) next.push_back(s);
+      };
+      for (const State& s : states) {
+        add(Apply(s, e));
+        if (!certain) add(s);
+      }
+      states = std::move(next);
     }
     return states;
   }

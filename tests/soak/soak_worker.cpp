@@ -4,9 +4,10 @@
 //
 //   qd_soak_worker <dir> <log> <worker id> <seed> <seconds> <mode>
 //
-// <mode> is "mix" (every operation), or "contention" (no appends: replaces,
-// deletes and memo reads of the first few records only, so that record
-// locks fail often). The worker stops early when <dir>/STOP exists.
+// <mode> is "mix" (every operation), "keep-memo" (the same, but a memo
+// value is never written over the value it replaces), or "contention" (no
+// appends: replaces, deletes and memo reads of the first few records only,
+// so that record locks fail often). The worker stops early when <dir>/STOP exists.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -106,10 +107,15 @@ void Check(const char* operation) {
 
 // Writes the memo value of `v` in place of `old_block` and puts the new
 // block into the native record; nothing for an unchanged value.
+// With `keep_old_values` the old value is left in place (as the dataset's
+// blob streams do), so that a record write that fails afterwards still
+// names a whole value; the dead value goes at the next pack.
+bool keep_old_values = false;
+
 void WriteMemo(const Values& v, std::int32_t old_block) {
   if (v.memo == "=") return;
   std::int32_t block = 0;
-  if (!WriteMemoValue(old_block, MemoValue(v.memo), block, "soak")) Check("memo write");
+  if (!WriteMemoValue(keep_old_values ? 0 : old_block, MemoValue(v.memo), block, "soak")) Check("memo write");
   SetBlock(block);
 }
 
@@ -180,8 +186,10 @@ void ReplaceRecord(bool contention) {
     Log("R " + r + " " + std::to_string(Stamp()) + " " + Text(v));
     ++figures["replaces"];
   } catch (...) {
-    Log("F " + std::to_string(record) + " " + std::to_string(Stamp()) + " " + std::to_string(ErrorCode));
+    const std::uint16_t code = ErrorCode;
+    Log("F " + std::to_string(record) + " " + std::to_string(Stamp()) + " " + std::to_string(code));
     Unlock();
+    ErrorCode = code;
     throw;
   }
   Unlock();
@@ -199,8 +207,10 @@ void DeleteOrRecall(bool contention) {
     Log((deleted ? "U " : "D ") + r + " " + std::to_string(Stamp()));
     ++figures["deletes"];
   } catch (...) {
-    Log("F " + r + " " + std::to_string(Stamp()) + " " + std::to_string(ErrorCode));
+    const std::uint16_t code = ErrorCode;
+    Log("F " + r + " " + std::to_string(Stamp()) + " " + std::to_string(code));
     Unlock();
+    ErrorCode = code;
     throw;
   }
   Unlock();
@@ -246,7 +256,9 @@ void ReadMemo(bool contention) {
   const std::int32_t block = Block();
   std::string bytes;
   const bool read = ReadMemoValue(block, bytes, "soak");
+  const std::uint16_t code = ErrorCode;
   Unlock();
+  ErrorCode = code;
   if (!read) Check("memo read");
   if (!bytes.empty()) {
     const std::size_t blank = bytes.find(' ', 5);
@@ -287,7 +299,9 @@ int Run(int argc, char** argv) {
   worker = std::atoi(argv[3]);
   random_source.seed(std::strtoull(argv[4], nullptr, 10));
   const std::int64_t end = Stamp() + std::atoll(argv[5]) * 1000000000LL;
-  const bool contention = std::string(argv[6]) == "contention";
+  const std::string mode = argv[6];
+  const bool contention = mode == "contention";
+  keep_old_values = mode == "keep-memo";
   stop_path = dir + "/STOP";
 
   InitErrorUnit();
