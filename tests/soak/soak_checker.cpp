@@ -123,10 +123,15 @@ class Checker {
  private:
   bool platform_semaphore_exists() const { return std::ifstream(o_.dir + "/SOAK.@S@").good(); }
 
-  void Fault(const std::string& what) {
-    if (r_.faults.size() < 200) r_.faults.push_back(what);
+  // Findings are all counted; the workers' own reports (log lines) are
+  // kept to the first 30, so that the files' findings are always shown.
+  void Fault(const std::string& what, bool from_log = false) {
+    if (from_log && o_.strict_index_and_memo) return;  // counted by the first check
+    ++r_.fault_count;
+    if (from_log ? ++logged_faults_ <= 30 : r_.faults.size() < 200) r_.faults.push_back(what);
   }
   void Unfinished(const std::string& what) {
+    ++r_.unfinished_count;
     if (r_.unfinished.size() < 200) r_.unfinished.push_back(what);
   }
   // A finding about record `record`: a fault unless the record is uncertain.
@@ -180,12 +185,12 @@ class Checker {
           if (r_.expected_errors.size() < 50) r_.expected_errors.push_back(what);
           ++r_.figures["expected_errors"];
         } else {
-          Fault(what);
+          Fault(what, true);
         }
         continue;
       }
       if (kind == 'X') {
-        Fault(path + ": " + line.substr(2));
+        Fault(path + ": the worker saw: " + line.substr(2), true);
         continue;
       }
       std::uint32_t record = 0;
@@ -354,8 +359,11 @@ class Checker {
       } else if (std::regex_search(failure, m, record_pattern)) {
         record = static_cast<std::uint32_t>(std::stoul(m[1]));
       }
+      // After the pack a value of an unfinished change may hold anything,
+      // but no block may be used twice.
       const std::string what = "memo: " + failure;
-      if (record != 0 && !o_.strict_index_and_memo) About(record, what); else Fault(what);
+      const bool sharing = failure.find("used by") != std::string::npos;
+      if (record != 0 && !(sharing && o_.strict_index_and_memo)) About(record, what); else Fault(what);
     }
   }
 
@@ -423,6 +431,7 @@ class Checker {
   std::size_t header_length_ = 0;
   std::size_t records_ = 0;
   std::vector<std::set<std::string>> memo_keys_;
+  int logged_faults_ = 0;
 };
 
 }  // namespace

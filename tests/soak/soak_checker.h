@@ -23,13 +23,17 @@ struct CheckOptions {
   std::vector<std::string> logs;  // every worker's log, the driver's first
   std::vector<std::string> killed_logs;  // logs of workers killed
   bool full_disk = false;         // write errors of a full disk expected
-  bool strict_index_and_memo = false;  // after Reindex and PackMemofile
+  // After Reindex and PackMemofile: every tag entry and shared block is a
+  // fault, and the workers' own reports are not counted again.
+  bool strict_index_and_memo = false;
 };
 
 struct CheckResult {
   std::vector<std::string> faults;      // findings not explained
   std::vector<std::string> unfinished;  // findings limited to unfinished changes
   std::vector<std::string> expected_errors;  // engine errors the fault explains
+  std::int64_t fault_count = 0;         // all faults (the lists keep the first)
+  std::int64_t unfinished_count = 0;
   std::int64_t changes_checked = 0;     // committed changes in the logs
   std::int64_t records_checked = 0;
   std::int64_t entries_checked = 0;     // tag entries compared
