@@ -2,8 +2,10 @@
 // not fit is refused whole, before the record is written, so the table and
 // its tags never disagree.
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "index_model.h"
 #include "index_test_support.h"

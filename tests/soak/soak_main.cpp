@@ -11,6 +11,9 @@
 //                   deleted (the documented cure) and a fresh set of workers
 //                   carries on. The check then runs, then Reindex and
 //                   PackMemofile, then the check again with no allowance.
+//   --damage        after the run, checks three damaged copies of the files
+//                   (a record field, a memo block named twice, a tag entry
+//                   pointing elsewhere); passes when the checker finds each.
 //   --contention    no appends; every worker edits the first 3 records, so
 //                   record locks fail often.
 //   --full-disk KB  the table lives on a tmpfs of that size (needs the
@@ -30,6 +33,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <string>
@@ -63,6 +67,7 @@ struct Options {
   bool contention = false;
   int full_disk_kb = 0;
   bool memo_in_place = false;
+  bool damage = false;
   std::uint64_t seed = 1;
   std::string worker_program;
 };
@@ -224,6 +229,72 @@ std::string ReadThrough(const std::string& dir) {
   }
 }
 
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The checker must find each of three kinds of damage made to copies of
+// the files a clean run left.
+int CheckDamagedCopies(const Options& o, const std::vector<std::string>& logs) {
+  CheckOptions options;
+  options.dir = DataDir(o);
+  options.logs = logs;
+  const std::int64_t clean = CheckSoak(options).fault_count;
+  std::cout << "clean run: " << clean << " faults\n";
+  int missed = clean == 0 ? 0 : 1;
+  const std::string table = std::string(kTableName);
+  // Record 1 starts right after the header (length at offset 8): its
+  // AMOUNT field (offset 21, 8 digits) and NOTES field (offset 11).
+  auto damage = [&](const std::string& what, const std::function<void(const std::string&)>& change) {
+    const std::string copy = o.dir + "/damaged-" + what;
+    fs::create_directories(copy);
+    for (const char* ext : {".DBF", ".DBT", ".MDX"}) fs::copy_file(DataDir(o) + "/" + table + ext, copy + "/" + table + ext);
+    change(copy);
+    options.dir = copy;
+    const CheckResult r = CheckSoak(options);
+    std::cout << "damaged " << what << ": " << r.fault_count << " faults" << (r.faults.empty() ? "" : ", first: " + r.faults.front()) << "\n";
+    if (r.fault_count == 0) ++missed;
+  };
+  damage("record", [&](const std::string& dir) {
+    Bytes dbf = ReadBytes(dir + "/" + table + ".DBF");
+    const std::size_t at = (dbf[8] | (dbf[9] << 8)) + 21 + 7;
+    dbf[at] = dbf[at] == '9' ? '8' : '9';
+    WriteBytes(dir + "/" + table + ".DBF", dbf);
+  });
+  damage("memo", [&](const std::string& dir) {
+    Bytes dbf = ReadBytes(dir + "/" + table + ".DBF");
+    const std::size_t first = (dbf[8] | (dbf[9] << 8)) + 11;
+    std::copy(dbf.begin() + static_cast<std::ptrdiff_t>(first + 37), dbf.begin() + static_cast<std::ptrdiff_t>(first + 47),
+              dbf.begin() + static_cast<std::ptrdiff_t>(first));
+    WriteBytes(dir + "/" + table + ".DBF", dbf);
+  });
+  damage("tag", [&](const std::string& dir) {
+    // The first entry of the first leaf of tag 2 (AMOUNTS) names another
+    // record: follow the leftmost children from the root.
+    Bytes mdx = ReadBytes(dir + "/" + table + ".MDX");
+    const std::size_t header = static_cast<std::size_t>(mdx[512 + 64] | (mdx[512 + 65] << 8)) * 512;
+    std::size_t node = static_cast<std::size_t>(mdx[header] | (mdx[header + 1] << 8) | (mdx[header + 2] << 16)) * 512;
+    const std::size_t item = mdx[header + 18] | (mdx[header + 19] << 8);
+    for (int depth = 0; depth < 10; ++depth) {
+      const std::size_t count = mdx[node] | (mdx[node + 1] << 8);
+      const std::size_t trailing = node + 8 + count * item;
+      if ((mdx[trailing] | mdx[trailing + 1] | mdx[trailing + 2] | mdx[trailing + 3]) == 0) break;
+      node = static_cast<std::size_t>(mdx[node + 8] | (mdx[node + 9] << 8) | (mdx[node + 10] << 16)) * 512;
+    }
+    mdx[node + 8] ^= 0x01;
+    WriteBytes(dir + "/" + table + ".MDX", mdx);
+  });
+  std::cout << (missed == 0 ? "PASS" : "FAIL") << "\n";
+  return missed == 0 ? 0 : 1;
+}
+
 int Run(const Options& o) {
   fs::remove_all(o.dir);
   fs::create_directories(DataDir(o));
@@ -306,6 +377,8 @@ int Run(const Options& o) {
     for (const auto& entry : fs::directory_iterator(DataDir(o))) fs::copy(entry.path(), check_dir + "/" + entry.path().filename().string());
   }
 
+  if (o.damage) return CheckDamagedCopies(o, logs);
+
   CheckOptions options;
   options.dir = check_dir;
   options.logs = logs;
@@ -359,6 +432,7 @@ int main(int argc, char** argv) {
     else if (a == "--contention") o.contention = true;
     else if (a == "--full-disk") o.full_disk_kb = std::atoi(next().c_str());
     else if (a == "--memo-in-place") o.memo_in_place = true;
+    else if (a == "--damage") o.damage = true;
     else if (a == "--seed") o.seed = std::strtoull(next().c_str(), nullptr, 10);
     else if (a == "--worker") o.worker_program = next();
     else {
