@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -112,6 +111,13 @@ class Checker {
 
   CheckResult Run() {
     for (std::size_t i = 0; i < o_.logs.size(); ++i) ReadLog(i);
+    for (const auto& [what, record] : seen_) {
+      if (record != 0 && uncertain_records_.count(record)) {
+        if (!o_.strict_index_and_memo) Unfinished(what);
+      } else {
+        Fault(what, true);
+      }
+    }
     ReadTable();
     CheckRecords();
     CheckMemo();
@@ -125,6 +131,12 @@ class Checker {
 
   // Findings are all counted; the workers' own reports (log lines) are
   // kept to the first 30, so that the files' findings are always shown.
+  // The number after the first "record " in a text; 0 when there is none.
+  static std::uint32_t RecordNamed(const std::string& text) {
+    const std::size_t at = text.find("record ");
+    return at == std::string::npos ? 0 : static_cast<std::uint32_t>(std::atoll(text.c_str() + at + 7));
+  }
+
   void Fault(const std::string& what, bool from_log = false) {
     if (from_log && o_.strict_index_and_memo) return;  // counted by the first check
     ++r_.fault_count;
@@ -190,7 +202,9 @@ class Checker {
         continue;
       }
       if (kind == 'X') {
-        Fault(path + ": the worker saw: " + line.substr(2), true);
+        // Judged once every log is read: a value seen in a record of an
+        // unfinished change is that change's finding.
+        seen_.push_back({path + ": the worker saw: " + line.substr(2), RecordNamed(line)});
         continue;
       }
       std::uint32_t record = 0;
@@ -345,19 +359,19 @@ class Checker {
         },
         records_);
     checker.CheckHeader();
-    static const std::regex record_pattern("record ([0-9]+)");
-    static const std::regex block_pattern("used by ([0-9]+) and (-?[0-9]+)");
     for (const std::string& failure : checker.Failures()) {
-      std::smatch m;
       std::uint32_t record = 0;
-      if (std::regex_search(failure, m, block_pattern)) {
-        const auto a = static_cast<std::uint32_t>(std::stoul(m[1]));
-        const int b = std::stoi(m[2]);
-        // Both owners must be uncertain records (or the free list).
+      const std::size_t used = failure.find("used by ");
+      if (used != std::string::npos) {
+        // "block B used by A and C": both owners must be uncertain records
+        // (C is -1 for the free list).
+        const auto a = static_cast<std::uint32_t>(std::atoll(failure.c_str() + used + 8));
+        const std::size_t and_at = failure.find(" and ", used);
+        const long long b = and_at == std::string::npos ? 0 : std::atoll(failure.c_str() + and_at + 5);
         const bool both = uncertain_records_.count(a) && (b < 0 || uncertain_records_.count(static_cast<std::uint32_t>(b)));
         record = both ? a : 0;
-      } else if (std::regex_search(failure, m, record_pattern)) {
-        record = static_cast<std::uint32_t>(std::stoul(m[1]));
+      } else {
+        record = RecordNamed(failure);
       }
       // After the pack a value of an unfinished change may hold anything,
       // but no block may be used twice.
@@ -432,6 +446,7 @@ class Checker {
   std::size_t records_ = 0;
   std::vector<std::set<std::string>> memo_keys_;
   int logged_faults_ = 0;
+  std::vector<std::pair<std::string, std::uint32_t>> seen_;  // X lines and the record they name
 };
 
 }  // namespace
