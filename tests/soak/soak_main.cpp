@@ -372,9 +372,12 @@ int Run(const Options& o) {
   if (o.full_disk_kb > 0) {
     // The files as the full disk left them, copied out so that the check
     // and the cure have room.
+    // A second copy stays as the disk left it, for a look afterwards.
     check_dir = o.dir + "/copy";
-    fs::create_directories(check_dir);
-    for (const auto& entry : fs::directory_iterator(DataDir(o))) fs::copy(entry.path(), check_dir + "/" + entry.path().filename().string());
+    for (const std::string& copy : {check_dir, o.dir + "/as-left"}) {
+      fs::create_directories(copy);
+      for (const auto& entry : fs::directory_iterator(DataDir(o))) fs::copy(entry.path(), copy + "/" + entry.path().filename().string());
+    }
   }
 
   if (o.damage) return CheckDamagedCopies(o, logs);
