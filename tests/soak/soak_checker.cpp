@@ -363,13 +363,16 @@ class Checker {
       std::uint32_t record = 0;
       const std::size_t used = failure.find("used by ");
       if (used != std::string::npos) {
-        // "block B used by A and C": both owners must be uncertain records
-        // (C is -1 for the free list).
+        // "block B used by A and C" (C is -1 for the free list): a record of
+        // an unfinished change may name blocks its change gave up, which
+        // another value then took. That other value is checked on its own
+        // (a wrong value is its own finding), so the sharing is the
+        // unfinished change's finding when one owner is such a record.
         const auto a = static_cast<std::uint32_t>(std::atoll(failure.c_str() + used + 8));
         const std::size_t and_at = failure.find(" and ", used);
-        const long long b = and_at == std::string::npos ? 0 : std::atoll(failure.c_str() + and_at + 5);
-        const bool both = uncertain_records_.count(a) && (b < 0 || uncertain_records_.count(static_cast<std::uint32_t>(b)));
-        record = both ? a : 0;
+        const long long c = and_at == std::string::npos ? 0 : std::atoll(failure.c_str() + and_at + 5);
+        if (uncertain_records_.count(a)) record = a;
+        else if (c > 0 && uncertain_records_.count(static_cast<std::uint32_t>(c))) record = static_cast<std::uint32_t>(c);
       } else {
         record = RecordNamed(failure);
       }
