@@ -145,6 +145,9 @@ struct IndexArea {
   platform::FileHandle file = platform::kNoFile;
   std::string file_name;
   std::uint64_t known_size = 0;  // file size as last seen; grows with appends
+  // Disk space is known reserved up to here (beyond the end of the file)
+  // for the nodes of key changes; 0 when nothing was reserved.
+  std::uint64_t reserved_until = 0;
   // File header buffer (2048 bytes) while a file is open or being built.
   std::unique_ptr<std::array<std::uint8_t, mdx::kFileHeaderSize>> header;
   bool header_modified = false;

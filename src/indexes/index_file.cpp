@@ -152,6 +152,7 @@ void DiscardIndex(IndexArea& index) {
   if (index.file != pf::kNoFile) pf::CloseFile(index.file);
   index.file = pf::kNoFile;
   index.known_size = 0;
+  index.reserved_until = 0;
   index.header.reset();
   index.header_modified = false;
   UncountOpenFile(index);
@@ -178,6 +179,7 @@ void CloseIndexFile(IndexArea& index, FirstFailure& failure) {
   index.file = pf::kNoFile;
   index.cache.reset();
   index.known_size = 0;
+  index.reserved_until = 0;
   UncountOpenFile(index);
 }
 

@@ -2,11 +2,13 @@
 // semaphore_layout.h).
 #include "indexes/semaphore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <new>
 
 #include "foundation/errors.h"
+#include "indexes/file_header_layout.h"
 #include "indexes/index_file.h"
 #include "indexes/semaphore_layout.h"
 
@@ -336,6 +338,43 @@ void EndWritePhase(SemaphoreState& s) {
 
 // Releasing from a destructor while an exception is on its way: a second
 // report must not escape.
+// Space a change of the keys of one record may need at the end of the index
+// file: a split on each of kReservedLevels levels and a new root, per tag.
+constexpr std::uint64_t kReservedLevels = 10;
+constexpr std::uint64_t kReserveChunk = 256 * 1024;
+std::uint32_t room_failure = 0;
+
+// Reserves disk space at the end of the index file for the new nodes of
+// the record change about to be made, before the record is written: on a
+// full disk the change is then refused whole instead of failing half way
+// through the key updates, which would leave the record without its keys.
+// False (code in room_failure) when the disk is full; a file system that
+// cannot reserve space writes without a reservation, as before.
+bool ReserveRoomForChanges(IndexArea& index, bool exclusive) {
+  if (!index.IsOpen()) return true;
+  std::uint64_t tags = 0;
+  for (const auto& tag : index.tags) tags += tag ? 1 : 0;
+  if (tags == 0) return true;
+  // Only a shared file can have grown behind this program's back.
+  const std::uint64_t end = exclusive ? index.known_size / mdx::kPageSize * mdx::kPageSize
+                                      : static_cast<std::uint64_t>(EndOfFilePage(index)) * mdx::kPageSize;
+  const std::uint64_t need = tags * (kReservedLevels + 1) * mdx::kBlockSize;
+  // Space reserved once stays reserved (index files do not shrink while
+  // open), so most changes need no system call: reserve ahead in chunks.
+  if (end + need <= index.reserved_until) return true;
+  const std::uint64_t chunk = std::max<std::uint64_t>(need, kReserveChunk);
+  std::uint32_t code = pf::ReserveSpace(index.file, end, chunk);
+  if (code == 112 && chunk > need) {
+    code = pf::ReserveSpace(index.file, end, need);
+    if (code == 0) index.reserved_until = end + need;
+  } else if (code == 0) {
+    index.reserved_until = end + chunk;
+  }
+  if (code == 0 || code == 50) return true;
+  room_failure = code;
+  return false;
+}
+
 void Release(int action) {
   if (std::uncaught_exceptions() > 0) {
     try {
@@ -419,6 +458,18 @@ void SetLockSemaphoreProc(bool on) {
       } catch (...) {
         --index.lock_depth;
         throw;
+      }
+      if (!ReserveRoomForChanges(index, area->exclusive)) {
+        // Nothing was changed: give the semaphore back without taking its
+        // new change counter as seen, so that changes other programs made
+        // before are still noticed by the next change check.
+        --index.lock_depth;
+        const std::uint32_t code = room_failure;
+        const bool logged_in = index.semaphore != nullptr;
+        const std::uint16_t seen = logged_in ? index.semaphore->last_seen : 0;
+        HandleSemafore(UNLOCKSEMAPHORE);
+        if (logged_in && index.semaphore) index.semaphore->last_seen = seen;
+        Fail(code, "Disk full: no room for the index changes in " + index.file_name + " [SetLockSemaphoreProc]");
       }
     }
     return;

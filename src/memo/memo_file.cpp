@@ -96,6 +96,11 @@ bool WriteAt(MemoState& state, std::uint64_t offset, const void* buffer, std::si
     if (state.locked_size != 0) state.locked_size = std::max<std::uint64_t>(state.locked_size, offset + count);
     return true;
   }
+  // A write that would have grown the file (a value placed at the end, on a
+  // full disk) is cut off again at the size this writer knew, so the file
+  // ends where its header says; while the writer holds the lock nobody else
+  // grows the file.
+  if (state.locked_size != 0 && offset + count > state.locked_size) pf::Truncate(state.file, state.locked_size);
   ReleaseLockQuietly(state);
   const std::uint16_t code = rc == 0 ? 29 : table_text::WriteErrorCode(rc);
   SetError(code, state.file_name + RecordText() + " [" + operation + "]");
