@@ -8,14 +8,10 @@
 
 namespace qd::platform {
 
-namespace {
-
-ProgressBar::Sink TerminalSink() {
+ProgressBar::Sink ProgressBar::TerminalSink() {
   if (StandardErrorIsTerminal()) return WriteStandardError;
   return {};
 }
-
-}  // namespace
 
 ProgressBar::ProgressBar(std::string caption, std::uint64_t total)
     : ProgressBar(std::move(caption), total, TerminalSink()) {}

@@ -17,6 +17,8 @@ namespace qd::platform {
 class ProgressBar {
  public:
   using Sink = std::function<void(const std::string&)>;
+  // Standard error when it is a terminal, else no sink (nothing drawn).
+  static Sink TerminalSink();
 
   // Counts `total` steps to 100 % (a total of 0 shows 100 % at once) and
   // draws 0 % now, on standard error when it is a terminal.

@@ -259,9 +259,8 @@ void WriteAll(pf::FileHandle file, std::uint64_t offset, const void* bytes, std:
 
 // The progress bar's output: standard error when progress is wanted and it
 // is a terminal, else nothing.
-std::function<void(const std::string&)> ProgressSink(const Context& context) {
-  if (context.progress && pf::StandardErrorIsTerminal()) return pf::WriteStandardError;
-  return {};
+pf::ProgressBar::Sink ProgressSink(const Context& context) {
+  return context.progress ? pf::ProgressBar::TerminalSink() : pf::ProgressBar::Sink();
 }
 
 // Steps each tree build reports to the progress bar.
@@ -548,8 +547,9 @@ PackedCompanions BuildPackedCompanions(const Context& context, const std::string
   if (!tags.empty()) made.index_file = WithExtension(packed, "MDX");
   // The memo pack writes "<memo>.$$$" and puts the old file aside as
   // "<memo>.$MB" while it exchanges them.
-  const std::vector<std::string> scratch = {made.memo_file, WithExtension(packed, "$$$"),
-                                            WithExtension(packed, "$MB"), made.index_file};
+  std::vector<std::string> scratch = {made.index_file};
+  if (!made.memo_file.empty())
+    scratch.insert(scratch.end(), {made.memo_file, WithExtension(packed, "$$$"), WithExtension(packed, "$MB")});
   for (const std::string& name : scratch)
     if (!name.empty() && pf::FileExists(name)) throw ToolError("a file named like " + packed + " is in the way of pack");
   auto remove_made = [&] {
@@ -566,15 +566,16 @@ PackedCompanions BuildPackedCompanions(const Context& context, const std::string
       ErrorCode = 0;
       try {
         PackMemofile();
-      } catch (const EQuindleError& error) {
+      } catch (const EQuindleError&) {
         if (ErrorCode != 1003) throw;
-        // The text names the memo block and the record (of the packed table).
-        const std::string what = error.what();
+      }
+      // The engine's text names the record of the packed table; check
+      // names it in the table the user knows.
+      if (ErrorCode == 1003) {
         ErrorCode = 0;
         throw ToolError(table_name + ": a memo field names no value in " + memo_file +
-                        " (compacting would empty it; see qdbf check): " + what);
+                        "; pack would empty it (qdbf check names the record)");
       }
-      if (ErrorCode == 1003) throw ToolError(table_name + ": a memo field names no value in " + memo_file);
     }
     if (!made.index_file.empty()) {
       BuildProgress progress(context, "Indexing " + table_name, static_cast<int>(tags.size()));
