@@ -1,5 +1,5 @@
 // qdbf's pieces in-process: the command-line parser, text conversion and
-// quoting, the progress bar's drawing, and Run's exit statuses for usage.
+// quoting, and Run's exit statuses for usage.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -8,7 +8,6 @@
 
 #include "arguments.h"
 #include "console_text.h"
-#include "platform/progress_bar.h"
 #include "qdbf.h"
 #include "table_access.h"
 
@@ -112,25 +111,6 @@ TEST(QdbfValues, NumberAndDateTexts) {
   EXPECT_FALSE(ValidStoredDate("20241301"));
   EXPECT_FALSE(ValidStoredDate("2024022"));
   EXPECT_FALSE(ValidStoredDate("00000000"));
-}
-
-TEST(ProgressBarTest, DrawsOnlyWhenThePercentageChangesAndClearsItsLine) {
-  std::vector<std::string> drawn;
-  {
-    platform::ProgressBar bar("Work", 200, [&](const std::string& text) { drawn.push_back(text); });
-    for (int i = 1; i <= 200; ++i) bar.Update(static_cast<std::uint64_t>(i));
-    bar.Update(1000);  // beyond the total: stays at 100 %
-  }
-  ASSERT_EQ(drawn.size(), 102u);  // 0 % to 100 %, then the clearing
-  EXPECT_EQ(drawn[0], "\rWork [....................]   0%");
-  EXPECT_EQ(drawn[50], "\rWork [##########..........]  50%");
-  EXPECT_EQ(drawn[100], "\rWork [####################] 100%");
-  EXPECT_EQ(drawn[101], "\r" + std::string(drawn[100].size() - 1, ' ') + "\r");
-  std::vector<std::string> none;
-  platform::ProgressBar empty("Nothing", 0, [&](const std::string& text) { none.push_back(text); });
-  EXPECT_EQ(none.size(), 1u);  // a total of 0 is 100 % at once
-  platform::ProgressBar silent("Silent", 10, nullptr);
-  EXPECT_FALSE(silent.Shown());
 }
 
 }  // namespace

@@ -704,6 +704,43 @@ def index_commands():
 
 # ---------------------------------------------------------------- pack ---
 
+def memo_suffix(version):
+    return "fpt" if version == "fox" else "dbt"
+
+
+def rewrite_memo(version, record, text):
+    """Stores a new value for the NOTES field of a record at the end of the
+    memo file, as a rewrite elsewhere does; the old value stays as dead space."""
+    memo = path("people." + memo_suffix(version))
+    with open(memo, "rb") as f:
+        head = f.read(24)
+    size = os.path.getsize(memo)
+    data = text.encode("ascii")
+    if version == "fox":
+        block_size = struct.unpack(">H", head[6:8])[0] or 512
+        value = struct.pack(">II", 1, len(data)) + data
+    elif version == "4":
+        block_size = struct.unpack("<H", head[20:22])[0] or 512
+        value = struct.pack("<HHI", 0xFFFF, 8, len(data) + 8) + data
+    else:
+        block_size = 512
+        value = data + b"\x1a\x1a"
+    block = (size + block_size - 1) // block_size
+    value += b"\0" * (-len(value) % block_size)
+    with open(memo, "r+b") as f:
+        f.seek(block * block_size)
+        f.write(value)
+        f.seek(0)
+        f.write(struct.pack(">I" if version == "fox" else "<I", block + len(value) // block_size))
+    poke("people.dbf", record_offset("people.dbf", record) + field_offset("people.dbf", "NOTES"),
+         b"%10d" % block)
+
+
+def raw_records(name):
+    """Live records as python3-dbfread reads them, every byte kept (Latin-1)."""
+    return [dict(r) for r in dbfread.DBF(path(name), encoding="latin-1")]
+
+
 def pack():
     for version in ("3", "4", "fox"):
         make_people(version)
@@ -712,18 +749,42 @@ def pack():
         run("import", "people", "more.csv", expect=0)
         for n in (1, 5, 6, 20, 43):
             poke("people.dbf", record_offset("people.dbf", n), b"*")
+        # live values rewritten several times: the memo file grows
+        for round_ in range(3):
+            for n in (2, 3, 10, 30):
+                rewrite_memo(version, n, ("rewrite %d of %d " % (round_, n)) * (40 * (round_ + 1)))
+        memo = "people." + memo_suffix(version)
+        grown = os.path.getsize(path(memo))
         before = json_rows("people")
+        raw_before = raw_records("people.dbf")
+        memo_head = open(path(memo), "rb").read(24)
         _, out, err = run("pack", "people", expect=0)
-        check("38 records kept, 5 removed" in out, "pack counts: %s" % out)
+        check(version != "4" or open(path(memo), "rb").read(24)[8:16] == memo_head[8:16],
+              "the compacted dBASE IV memo file keeps the name in its header")
+        check("38 records kept, 5 removed" in out and "memo file compacted" in out, "pack counts: %s" % out)
+        check(err == "", "pack says nothing on standard error: %r" % err)
+        # at least the two earlier rounds of rewrites are dead space (5 blocks a record)
+        check(os.path.getsize(path(memo)) <= grown - 4 * 5 * 512,
+              "pack compacts the memo file (version %s): %d -> %d" % (version, grown, os.path.getsize(path(memo))))
         after = json_rows("people")
         check(after == before, "pack keeps every live record and memo value (version %s)" % version)
         check(header_of("people.dbf")[0] == 38, "the packed header counts the live records")
+        raw_after = raw_records("people.dbf")
+        check(raw_after == raw_before and len(raw_after) == 38,
+            "dbfread reads the same bytes after the pack (version %s)" % version)
         theirs = [dict(r) for r in dbfread.DBF(path("people.dbf"))]
         same_values(after, theirs, "packed table, version %s" % version)
         run("check", "people", expect=0)
-        check(sorted(x.lower() for x in os.listdir(WORK)) == sorted(["people.dbf", "people.%s" % ("fpt" if version == "fox" else "dbt"),
-                                                  "in.csv", "more.csv"]),
+        check(sorted(x.lower() for x in os.listdir(WORK)) == sorted(["people.dbf", memo, "in.csv", "more.csv"]),
               "pack leaves no files behind: %s" % os.listdir(WORK))
+
+        # a live record naming no value: the pack stops and changes nothing
+        poke("people.dbf", record_offset("people.dbf", 4) + field_offset("people.dbf", "NOTES"), b"%10d" % 99999)
+        files = {name: open(os.path.join(WORK, name), "rb").read() for name in os.listdir(WORK)}
+        code, _, err = run("pack", "people", expect=3)
+        check("names no value" in err, "pack names the broken memo reference: %s" % err)
+        check({name: open(os.path.join(WORK, name), "rb").read() for name in os.listdir(WORK)} == files,
+              "a failed pack leaves the old files untouched (version %s)" % version)
 
     # refused while another program holds the table
     make_people("4")

@@ -14,6 +14,8 @@
 #include "indexes/index_build.h"
 #include "indexes/index_file.h"
 #include "memo/memo_file.h"
+#include "memo/memo_layouts.h"
+#include "memo/memo_pack.h"
 #include "platform/platform.h"
 #include "platform/progress_bar.h"
 #include "table/record_updates.h"
@@ -257,9 +259,8 @@ void WriteAll(pf::FileHandle file, std::uint64_t offset, const void* bytes, std:
 
 // The progress bar's output: standard error when progress is wanted and it
 // is a terminal, else nothing.
-std::function<void(const std::string&)> ProgressSink(const Context& context) {
-  if (context.progress && pf::StandardErrorIsTerminal()) return pf::WriteStandardError;
-  return {};
+pf::ProgressBar::Sink ProgressSink(const Context& context) {
+  return context.progress ? pf::ProgressBar::TerminalSink() : pf::ProgressBar::Sink();
 }
 
 // Steps each tree build reports to the progress bar.
@@ -470,6 +471,26 @@ int ImportCommand(Context& context) {
 
 namespace {
 
+// Writes bytes at an offset of an existing file and flushes it.
+void WriteInto(const std::string& name, std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) {
+  pf::FileHandle file = pf::kNoFile;
+  if (const std::uint32_t rc = pf::OpenFile(name, kExclusiveOpenMode, file); rc != 0) {
+    SetError(static_cast<std::uint16_t>(rc), "Cannot open " + name + " [qdbf pack]");
+    throw ToolError("cannot open " + name);
+  }
+  try {
+    WriteAll(file, offset, bytes, count, name);
+    if (const std::uint32_t rc = pf::FlushFile(file); rc != 0) {
+      SetError(table_text::WriteErrorCode(rc), "Error writing " + name + " [qdbf pack]");
+      throw ToolError("cannot write " + name);
+    }
+  } catch (...) {
+    pf::CloseFile(file);
+    throw;
+  }
+  pf::CloseFile(file);
+}
+
 // The base name the engine writes into an index file's header for a table
 // (its name without directory and extension, upper-cased as the engine
 // keeps it, cut to the field's size).
@@ -480,56 +501,94 @@ void WriteIndexTableName(const std::string& index_file, const std::string& table
   base = table_text::Upper(base);
   std::uint8_t field[fh::kTableNameSize] = {};
   std::memcpy(field, base.data(), std::min(base.size(), fh::kTableNameSize - 1));
-  pf::FileHandle file = pf::kNoFile;
-  if (const std::uint32_t rc = pf::OpenFile(index_file, kExclusiveOpenMode, file); rc != 0) {
-    SetError(static_cast<std::uint16_t>(rc), "Cannot open " + index_file + " [qdbf pack]");
-    throw ToolError("cannot open " + index_file);
-  }
-  try {
-    WriteAll(file, fh::kTableName, field, sizeof field, index_file);
-    if (const std::uint32_t rc = pf::FlushFile(file); rc != 0) {
-      SetError(table_text::WriteErrorCode(rc), "Error writing " + index_file + " [qdbf pack]");
-      throw ToolError("cannot write " + index_file);
-    }
-  } catch (...) {
-    pf::CloseFile(file);
-    throw;
-  }
-  pf::CloseFile(file);
+  WriteInto(index_file, fh::kTableName, field, sizeof field);
 }
 
-// Builds the production index of the packed table (still under its
-// temporary name) with the old index's tags, and returns the new index
-// file's name. The memo file is copied under the temporary name for the
-// build (keys and FOR conditions may read memo values) and removed again.
-// On failure every file made here is removed.
-std::string BuildPackedIndex(const Context& context, const std::string& packed, const std::string& memo_file,
-                             const std::string& table_name, const std::vector<TagDefinition>& tags) {
-  const std::string memo_copy =
-      memo_file.empty() ? std::string()
-                        : WithExtension(packed, memo_file.substr(table_text::ExtensionDot(memo_file) + 1));
-  const std::string index_file = WithExtension(packed, "MDX");
-  if ((!memo_copy.empty() && pf::FileExists(memo_copy)) || pf::FileExists(index_file))
-    throw ToolError("a file named like " + packed + " is in the way of pack");
-  try {
-    if (!memo_copy.empty()) CopyWholeFile(memo_file, memo_copy);
-    OpenTable(packed, Access::Exclusive);
-    {
-      BuildProgress progress(context, "Indexing " + table_name, static_cast<int>(tags.size()));
-      if (!MakeIndex(tags, index_file)) throw ToolError("cannot rebuild the production index");
-    }
-    Close();
-    WriteIndexTableName(index_file, table_name);
-  } catch (...) {
+// Bytes of the dBASE IV memo header that name the file (see the memo
+// layouts); the compacted file gets the old file's bytes back.
+void CopyMemoFileName(const std::string& from, const std::string& to) {
+  namespace ml = memo_layout;
+  std::uint8_t name[ml::kDbase4NameSize] = {};
+  pf::FileHandle file = pf::kNoFile;
+  std::size_t done = 0;
+  if (const std::uint32_t rc = pf::OpenFile(from, pf::kAccessRead | pf::kShareDenyNone, file); rc != 0) {
+    SetError(static_cast<std::uint16_t>(rc), "Cannot open " + from + " [qdbf pack]");
+    throw ToolError("cannot read " + from);
+  }
+  const std::uint32_t read_rc = pf::ReadAt(file, ml::kDbase4NameOffset, name, sizeof name, done);
+  pf::CloseFile(file);
+  if (read_rc != 0 || done != sizeof name) {
+    SetError(read_rc != 0 ? static_cast<std::uint16_t>(read_rc) : 100, "Error reading " + from + " [qdbf pack]");
+    throw ToolError("cannot read " + from);
+  }
+  WriteInto(to, ml::kDbase4NameOffset, name, sizeof name);
+}
+
+// What pack builds beside the packed table (still under its temporary
+// name): the compacted memo file and the production index; empty names for
+// what the table does not have.
+struct PackedCompanions {
+  std::string memo_file;
+  std::string index_file;
+};
+
+// Compacts a copy of the memo file for the packed table (so that it holds
+// only the values the live records name) and builds the production index
+// with the old index's tags (keys and FOR conditions may read memo values).
+// The old files are only read. A record naming no value in the memo file
+// stops the pack: compacting would empty that field. On failure every file
+// made here is removed.
+PackedCompanions BuildPackedCompanions(const Context& context, const std::string& packed,
+                                       const std::string& memo_file, std::uint8_t memo_type,
+                                       const std::string& table_name, const std::vector<TagDefinition>& tags) {
+  PackedCompanions made;
+  if (!memo_file.empty())
+    made.memo_file = WithExtension(packed, memo_file.substr(table_text::ExtensionDot(memo_file) + 1));
+  if (!tags.empty()) made.index_file = WithExtension(packed, "MDX");
+  // The memo pack writes "<memo>.$$$" and puts the old file aside as
+  // "<memo>.$MB" while it exchanges them.
+  std::vector<std::string> scratch = {made.index_file};
+  if (!made.memo_file.empty())
+    scratch.insert(scratch.end(), {made.memo_file, WithExtension(packed, "$$$"), WithExtension(packed, "$MB")});
+  for (const std::string& name : scratch)
+    if (!name.empty() && pf::FileExists(name)) throw ToolError("a file named like " + packed + " is in the way of pack");
+  auto remove_made = [&] {
     const bool dispatch = SetImmediateDispatch(false);
     Close();
     SetImmediateDispatch(dispatch);
-    if (!memo_copy.empty()) pf::EraseFile(memo_copy);
-    pf::EraseFile(index_file);
+    for (const std::string& name : scratch)
+      if (!name.empty()) pf::EraseFile(name);
+  };
+  try {
+    if (!made.memo_file.empty()) CopyWholeFile(memo_file, made.memo_file);
+    OpenTable(packed, Access::Exclusive);
+    if (!made.memo_file.empty()) {
+      ErrorCode = 0;
+      try {
+        PackMemofile();
+      } catch (const EQuindleError&) {
+        if (ErrorCode != 1003) throw;
+      }
+      // The engine's text names the record of the packed table; check
+      // names it in the table the user knows.
+      if (ErrorCode == 1003) {
+        ErrorCode = 0;
+        throw ToolError(table_name + ": a memo field names no value in " + memo_file +
+                        "; pack would empty it (qdbf check names the record)");
+      }
+    }
+    if (!made.index_file.empty()) {
+      BuildProgress progress(context, "Indexing " + table_name, static_cast<int>(tags.size()));
+      if (!MakeIndex(tags, made.index_file)) throw ToolError("cannot rebuild the production index");
+    }
+    Close();
+    if (memo_type == 0x8B || memo_type == 0x8C) CopyMemoFileName(memo_file, made.memo_file);
+    if (!made.index_file.empty()) WriteIndexTableName(made.index_file, table_name);
+  } catch (...) {
+    remove_made();
     throw;
   }
-  if (!memo_copy.empty()) pf::EraseFile(memo_copy);
-  return index_file;
+  return made;
 }
 
 }  // namespace
@@ -615,13 +674,15 @@ int PackCommand(Context& context) {
   }
   const bool has_memo = area.memo != nullptr;
   const std::string memo_file = has_memo ? pf::ResolvePath(area.memo->file_name) : std::string();
+  const std::uint8_t memo_type = has_memo ? area.memo->memo_type : 0;
   Close();
 
-  // The new index, built beside the new table before anything is replaced.
-  std::string new_index;
-  if (!tags.empty()) {
+  // The compacted memo file and the new index, made beside the new table
+  // before anything is replaced.
+  PackedCompanions companions;
+  if (has_memo || !tags.empty()) {
     try {
-      new_index = BuildPackedIndex(context, packed, memo_file, table_name, tags);
+      companions = BuildPackedCompanions(context, packed, memo_file, memo_type, table_name, tags);
     } catch (...) {
       pf::EraseFile(packed);
       throw;
@@ -635,7 +696,10 @@ int PackCommand(Context& context) {
     bool moved_aside = false, moved_in = false;
   };
   std::vector<Move> moves{{table_name, UniqueNameBeside(table_name, "QOL"), packed}};
-  if (!new_index.empty()) moves.push_back({index_name, UniqueNameBeside(table_name, "QOL"), new_index});
+  if (!companions.memo_file.empty())
+    moves.push_back({memo_file, UniqueNameBeside(table_name, "QOL"), companions.memo_file});
+  if (!companions.index_file.empty())
+    moves.push_back({index_name, UniqueNameBeside(table_name, "QOL"), companions.index_file});
   auto undo = [&] {
     for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
       if (it->moved_in) pf::RenameFile(it->now, it->fresh);
@@ -664,10 +728,8 @@ int PackCommand(Context& context) {
   for (const Move& move : moves) pf::EraseFile(move.aside);
   context.out << "Packed " << table_name << ": " << kept << " records kept, " << removed << " removed";
   if (!tags.empty()) context.out << "; " << tags.size() << (tags.size() == 1 ? " tag" : " tags") << " rebuilt";
+  if (has_memo) context.out << "; memo file compacted";
   context.out << "\n";
-  if (has_memo)
-    context.err << "qdbf: the memo file was kept as it is (every value stays reachable); compacting it "
-                   "is not available in this build (needs PackMemofile)\n";
   return kExitOk;
 }
 

@@ -247,8 +247,4 @@ std::string CompiledExpression::Value(int page) {
   }
 }
 
-void NotAvailable(const std::string& what, const std::string& needs) {
-  throw ToolError(what + ": not available in this build (needs " + needs + ")");
-}
-
 }  // namespace qd::qdbf

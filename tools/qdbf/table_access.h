@@ -94,8 +94,4 @@ struct CompiledExpression {
   ExprRecord* record = nullptr;
 };
 
-// Ends a command whose engine part this build lacks (exit 3):
-// "<what>: not available in this build (needs <needs>)".
-[[noreturn]] void NotAvailable(const std::string& what, const std::string& needs);
-
 }  // namespace qd::qdbf

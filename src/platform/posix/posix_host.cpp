@@ -18,7 +18,7 @@
 
 #include "platform/code_pages.h"
 #include "platform/platform.h"
-#include "platform/progress_line.h"
+#include "platform/progress_bar.h"
 
 namespace qd::platform {
 
@@ -64,9 +64,9 @@ class ConsoleHost final : public Host {
   // The message and progress windows become one line on standard error,
   // redrawn in place, and only when standard error is a terminal.
   void PaintStatusWindow(const void* window, const StatusWindow& image) override {
-    if (!line_) line_ = std::make_unique<ProgressLine>(stderr);
+    if (!line_) line_ = std::make_unique<ProgressBar>();
     status_window_ = window;
-    line_->Draw(ConsoleText(image.caption), ConsoleText(image.text), image.percent);
+    line_->Show(ConsoleText(image.caption), ConsoleText(image.text), image.percent);
   }
 
   void CloseStatusWindow(const void* window) override {
@@ -77,7 +77,7 @@ class ConsoleHost final : public Host {
   }
 
  private:
-  std::unique_ptr<ProgressLine> line_;
+  std::unique_ptr<ProgressBar> line_;
   const void* status_window_ = nullptr;
 };
 }  // namespace
