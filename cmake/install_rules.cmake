@@ -20,6 +20,11 @@ set_target_properties(qd_engine_package PROPERTIES EXPORT_NAME engine)
 # The unit list first: it refers to every subsystem (it carries no link
 # dependencies of its own, since main_dll links each library whole once).
 target_link_libraries(qd_engine_package INTERFACE ${QD_PACKAGE_LIBS})
+# Libraries built with the sanitizers need their runtime in every program
+# that links them, so the package hands the link flags on.
+if(QD_SANITIZE)
+  target_link_options(qd_engine_package INTERFACE -fsanitize=address,undefined)
+endif()
 
 install(TARGETS ${QD_PACKAGE_LIBS} qd_engine_package EXPORT qdbaseTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/qdbase)

@@ -10,6 +10,7 @@
 
 #include "index_model.h"
 #include "index_test_support.h"
+#include "indexes/index_engine.h"
 #include "platform/platform.h"
 #include "table/locking.h"
 #include "table/record_updates.h"
@@ -99,13 +100,31 @@ class NavTest : public IndexTest {
   }
 
   // The index file's bytes, read in one piece (whatever the case of the
-  // name a build gave it).
+  // name a build gave it). Where an exclusive open keeps other handles out
+  // (Windows), they are read through the open index's own handle.
   Bytes FileBytes() const {
     std::ifstream in(platform::ResolvePath(MdxPath()), std::ios::binary);
+    if (!in.is_open()) return OpenIndexBytes();
     in.seekg(0, std::ios::end);
     Bytes bytes(static_cast<std::size_t>(in.tellg()));
     in.seekg(0);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+  }
+  static Bytes OpenIndexBytes() {
+    const IndexArea* index = CurrentIndexArea();
+    if (index == nullptr || index->file == platform::kNoFile) {
+      ADD_FAILURE() << "the index file can be read neither by name nor through an open index";
+      return {};
+    }
+    std::uint64_t size = 0;
+    Bytes bytes;
+    if (platform::FileSize(index->file, size) == 0) {
+      bytes.resize(static_cast<std::size_t>(size));
+      std::size_t done = 0;
+      if (platform::ReadAt(index->file, 0, bytes.data(), bytes.size(), done) != 0 || done != bytes.size())
+        ADD_FAILURE() << "reading the open index";
+    }
     return bytes;
   }
   // The walk of tag `number` of the index file as it is on disk.

@@ -1,14 +1,14 @@
 // A memo value that does not fit on the disk: the write fails with the
 // disk's code, the file ends where its header says (nothing of the value is
 // left behind it) and the values already there are unchanged.
+#ifndef _WIN32
+
 #include <sys/mount.h>
 
 #include <filesystem>
 
 #include "memo_checker.h"
 #include "memo_test_support.h"
-
-#ifndef _WIN32
 
 namespace qd::memo_test {
 namespace {
