@@ -4,6 +4,7 @@
 #include "memo/memo_file.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -460,7 +461,59 @@ void BuildValueImage(const MemoState& state, const RecordHook& before_write, std
   image.resize((image.size() + block_size - 1) / block_size * block_size, 0);
 }
 
+bool FieldBlock(const std::uint8_t* field, std::size_t length, std::int64_t& block) {
+  std::size_t begin = 0, end = length;
+  while (begin < end && (field[begin] == ' ' || field[begin] == 0)) ++begin;
+  while (end > begin && (field[end - 1] == ' ' || field[end - 1] == 0)) --end;
+  end = std::min(end, begin + 10);
+  if (begin == end) return false;
+  const char* first = reinterpret_cast<const char*>(field + begin);
+  const char* last = reinterpret_cast<const char*>(field + end);
+  std::int64_t value = 0;
+  const auto [ptr, ec] = std::from_chars(first, last, value);
+  if (ec != std::errc() || ptr != last || value == 0) return false;
+  if (value < std::numeric_limits<std::int32_t>::min() + 1 || value > std::numeric_limits<std::int32_t>::max())
+    return false;
+  block = value;
+  return true;
+}
+
 }  // namespace memo
+
+namespace {
+
+// Whether a memo field of the current record buffer names `block`.
+bool RecordNames(const WorkArea& area, std::uint32_t block) {
+  for (const FieldEntry& field : area.fields) {
+    if (field.type != 'M') continue;  // B, G and P fields read as M
+    if (static_cast<std::size_t>(field.offset) + field.length > area.record.size()) continue;
+    std::int64_t named = 0;
+    if (memo::FieldBlock(area.record.data() + field.offset, field.length, named) &&
+        static_cast<std::uint64_t>(named < 0 ? -named : named) == block)
+      return true;
+  }
+  return false;
+}
+
+// Notes that the value at `old_block` of the current record is being
+// replaced by the value at `new_block` (0: by no value). Only a change the
+// caller may write (exclusive use or the record locked) is noted: without
+// the lock the record cannot be written, and the old value must stay.
+void QueueRelease(MemoState& state, std::uint32_t old_block, std::uint32_t new_block) {
+  const WorkArea& area = OwnerArea();
+  const std::int32_t record = area.record_number;
+  if (!area.exclusive &&
+      std::find(area.record_locks.begin(), area.record_locks.end(), record) == area.record_locks.end())
+    return;
+  auto& pending = state.pending_releases;
+  pending.erase(std::remove_if(pending.begin(), pending.end(),
+                               [&](const MemoState::PendingRelease& entry) { return entry.old_block == old_block; }),
+                pending.end());
+  pending.push_back({record, old_block, new_block, area.lock_releases});
+}
+
+}  // namespace
+
 
 bool ReadMemoValue(std::int32_t block, std::string& bytes, const std::string& operation) {
   bytes.clear();
@@ -489,16 +542,13 @@ bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t
   const WorkArea& area = OwnerArea();
   const bool dbase4 = IsDbase4(*state);
 
+  const std::uint32_t old_number =
+      static_cast<std::uint32_t>(old_block < 0 ? -static_cast<std::int64_t>(old_block) : old_block);
   if (bytes.empty()) {
     // No value: the record will hold block 0. A dBASE IV value it replaces
-    // gives its blocks up.
-    if (!dbase4 || old_block == 0) return true;
-    if (LockMemoPadAndSeekEOF(operation) == 0) return false;
-    const std::uint32_t number = static_cast<std::uint32_t>(old_block < 0 ? -static_cast<std::int64_t>(old_block) : old_block);
-    std::uint32_t count = 0;
-    if (!OldValueBlocks(*state, number, count, operation)) return false;
-    if (count > 0 && !GiveUpBlocks(*state, number, count, operation)) return false;
-    return UpdateMemoHeader();
+    // gives its blocks up once the record has been written.
+    if (dbase4 && old_number != 0) QueueRelease(*state, old_number, 0);
+    return true;
   }
 
   // A block header's length field holds at most 32 bits, and the padded
@@ -534,14 +584,47 @@ bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t
   }
   if (!memo::WriteAt(*state, BlockOffset(*state, placement.block), image.data(), image.size(), operation))
     return false;
-  if (placement.release_count > 0 &&
-      !GiveUpBlocks(*state, placement.release_block, placement.release_count, operation))
+  if (dbase4 && old_number != 0 && placement.block != old_number) {
+    // Placed elsewhere: the old value stays until the record names this one.
+    QueueRelease(*state, old_number, placement.block);
+  } else if (placement.release_count > 0 &&
+             !GiveUpBlocks(*state, placement.release_block, placement.release_count, operation)) {
+    // Placed over the old value: the blocks it no longer covers are free now.
     return false;
+  }
   if (!UpdateMemoHeader()) return false;
   if (FlushAfterWrite) pf::FlushFile(state->file);
   block = text || !IsDbase3(*state) ? static_cast<std::int32_t>(placement.block)
                                     : -static_cast<std::int32_t>(placement.block);
   return true;
+}
+
+void ReleaseReplacedValues(std::int32_t record) {
+  WorkArea* area = CurrentWorkArea();
+  if (area == nullptr || area->memo == nullptr || area->memo->pending_releases.empty()) return;
+  MemoState& state = *area->memo;
+  // Every waiting replacement is settled now: the ones of other records
+  // (and abandoned ones) were never written and are dropped.
+  std::vector<MemoState::PendingRelease> pending;
+  pending.swap(state.pending_releases);
+  std::vector<std::uint32_t> released;
+  for (const auto& entry : pending) {
+    if (entry.record != record || RecordNames(*area, entry.old_block)) continue;
+    // A replacement value is known to be this program's own; an emptied
+    // value only while the lock it was prepared under has been held since.
+    const bool own = entry.new_block != 0 ? RecordNames(*area, entry.new_block)
+                                          : area->exclusive || entry.lock_releases == area->lock_releases;
+    if (own) released.push_back(entry.old_block);
+  }
+  if (released.empty()) return;
+  const std::string operation = "Replace";
+  if (LockMemoPadAndSeekEOF(operation) == 0) return;
+  for (const std::uint32_t block : released) {
+    std::uint32_t count = 0;
+    if (!memo::OldValueBlocks(state, block, count, operation)) return;
+    if (count > 0 && !GiveUpBlocks(state, block, count, operation)) return;
+  }
+  UpdateMemoHeader();
 }
 
 }  // namespace qd

@@ -79,6 +79,18 @@ struct MemoState {
   std::uint32_t blocks_given_up = 0;
   // The value open as a stream.
   BlobDescriptor blob;
+  // dBASE IV values replaced through WriteMemoValue whose blocks wait for
+  // the record that names their replacement to be written. Given up before
+  // that, they could be handed to another value while the record on disk
+  // (after a failed or abandoned record write, or a killed program) still
+  // names them; left waiting, they are merely unused until the next pack.
+  struct PendingRelease {
+    std::int32_t record = 0;
+    std::uint32_t old_block = 0;
+    std::uint32_t new_block = 0;       // 0: the record's value was emptied
+    std::uint64_t lock_releases = 0;   // the work area's count when queued
+  };
+  std::vector<PendingRelease> pending_releases;
 
   MemoState() = default;
   MemoState(const MemoState&) = delete;
@@ -182,5 +194,12 @@ bool ReadMemoValue(std::int32_t block, std::string& bytes, const std::string& op
 // read the old block from the record.
 bool WriteMemoValue(std::int32_t old_block, std::string_view bytes, std::int32_t& block,
                     const std::string& operation);
+// After Replace wrote record `record` of the current work area: the dBASE IV
+// values WriteMemoValue replaced in it give their blocks up, when the record
+// as written names the replacement (or, for an emptied value, the record
+// lock held since then is still held) and no longer names the old value.
+// Replacements the record does not hold were abandoned: their old values
+// stay where they are, never given up.
+void ReleaseReplacedValues(std::int32_t record);
 
 }  // namespace qd

@@ -105,6 +105,10 @@ enum class ValueRead { kOk, kDamaged, kFailed };
 ValueRead ReadValueBytes(MemoState& state, const RecordHook& after_read, std::uint64_t number,
                          std::string& bytes, bool& headed, std::uint16_t& damage,
                          const std::string& operation);
+// The memo field's block as its text states it: blanks around a whole
+// number of at most 10 characters. False for a blank field, 0 or no number.
+bool FieldBlock(const std::uint8_t* field, std::size_t length, std::int64_t& block);
+
 // A dBASE III text value may not hold its end marker or a zero byte (both
 // end the text for other readers and for packing), nor begin like a block
 // header; such values are stored with a block header.

@@ -89,25 +89,6 @@ std::int32_t Answer(const CopyRequest& request, const CopiedValue& value, std::u
                                                : static_cast<std::int32_t>(block);
 }
 
-// The memo field's block as its text states it: blanks around a whole
-// number of at most 10 characters. False for a blank field, 0 or no number.
-bool FieldBlock(const std::uint8_t* field, std::size_t length, std::int64_t& block) {
-  std::size_t begin = 0, end = length;
-  while (begin < end && (field[begin] == ' ' || field[begin] == 0)) ++begin;
-  while (end > begin && (field[end - 1] == ' ' || field[end - 1] == 0)) --end;
-  end = std::min(end, begin + 10);
-  if (begin == end) return false;
-  const char* first = reinterpret_cast<const char*>(field + begin);
-  const char* last = reinterpret_cast<const char*>(field + end);
-  std::int64_t value = 0;
-  const auto [ptr, ec] = std::from_chars(first, last, value);
-  if (ec != std::errc() || ptr != last || value == 0) return false;
-  if (value < std::numeric_limits<std::int32_t>::min() + 1 || value > std::numeric_limits<std::int32_t>::max())
-    return false;
-  block = value;
-  return true;
-}
-
 // A block as a memo field stores it: right-aligned; no value is blanks.
 void PutFieldBlock(std::uint8_t* field, std::size_t length, std::int32_t block) {
   std::memset(field, ' ', length);

@@ -25,6 +25,7 @@ void InitMemoUnit() {
     return CopyMemo(source_area, block, true);
   };
   MemoHooks.EmptyMemofile = [] { EmptyMemofile(); };
+  MemoHooks.RecordWritten = &ReleaseReplacedValues;
 }
 
 }  // namespace qd

@@ -93,6 +93,9 @@ struct MemoHookTable {
   void (*EmptyMemofile)() = nullptr;
   // Stores a text as a new value and returns its block (0 for an empty text).
   std::int32_t (*AddMemo)(const std::string& text) = nullptr;
+  // Called after the current record (number given) was written by Replace:
+  // the memo values it no longer names give their blocks up now.
+  void (*RecordWritten)(std::int32_t record) = nullptr;
 };
 inline MemoHookTable MemoHooks;
 

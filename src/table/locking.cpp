@@ -26,6 +26,7 @@ std::uint32_t ReleaseRecordEntry(WorkArea& area, std::size_t index) {
     code = platform::UnlockRange(area.file, RecordLockOffset(area, record), area.record_length);
   }
   area.record_locks.erase(area.record_locks.begin() + static_cast<std::ptrdiff_t>(index));
+  ++area.lock_releases;
   if (area.record_locks.empty()) area.lock_kind = kNoLock;
   return code;
 }
@@ -144,6 +145,7 @@ void Unlock() {
     code = ReleaseAllRecords(*area);
   } else if (area->lock_kind == kTableLocked && !area->exclusive) {
     code = platform::UnlockRange(area->file, kTableLockOffset, 1);
+    ++area->lock_releases;
   }
   area->lock_kind = kNoLock;
   area->append_count_known = false;

@@ -130,6 +130,7 @@ void Replace() {
     return;
   }
   const bool ordered = OrderActive();
+  bool written = false;
   {
     IndexLockSemaphore semaphore(ordered);
     if (ordered) {
@@ -148,10 +149,12 @@ void Replace() {
     }
     NativeToRecord();
     if (PutDbfRecord(*area, record)) {
+      written = true;
       RecordToNative();
       if (ordered) CallHook(IndexHooks.UpdateKeys);
     }
   }
+  if (written && area->memo != nullptr && MemoHooks.RecordWritten != nullptr) MemoHooks.RecordWritten(record);
   DispatchPending();
 }
 

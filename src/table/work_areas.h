@@ -138,6 +138,9 @@ struct WorkArea {
   // was taken from the file then, and nobody else can append while the lock
   // is held. Cleared when the table lock is taken or released.
   bool append_count_known = false;
+  // Counts every release of a lock of this area: a change prepared under a
+  // lock is known to be still this program's own while the count stands.
+  std::uint64_t lock_releases = 0;
 
   // --- unit-owned state, freed with the work area ---
   std::shared_ptr<MemoState> memo;   // set by the memo unit

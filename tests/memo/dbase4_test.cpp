@@ -103,6 +103,77 @@ TEST_F(Dbase4Test, RewritesReuseTheirBlocksAndGiveUpWhatTheyNoLongerNeed) {
   EXPECT_EQ(FreeRuns(), (Runs{{5, 3}}));
 }
 
+// The old value's blocks are given up only when the record that names its
+// successor has been written: a record write that fails or never comes must
+// leave the record's value where it is, never on the free list.
+TEST_F(Dbase4Test, AReplacedValueIsGivenUpOnlyOnceTheRecordNamesItsSuccessor) {
+  EXPECT_EQ(AppendValue(std::string(300, 'a')), 1);
+  EXPECT_EQ(AppendValue("tail"), 2);
+  // Moved to the end, the record not written (an abandoned edit).
+  Go(1);
+  std::int32_t block = 0;
+  ASSERT_TRUE(WriteMemoValue(Slot(), std::string(1200, 'c'), block, "test"));
+  EXPECT_EQ(block, 3);
+  Go(2);
+  EXPECT_EQ(FreeRuns(), Runs{});
+  EXPECT_EQ(AppendValue("new"), 6);  // not over the old value
+  EXPECT_EQ(ValueOf(1), std::string(300, 'a'));
+  // A later write of the record that still names the old value frees nothing.
+  Go(1);
+  Replace();
+  EXPECT_EQ(FreeRuns(), Runs{});
+  // Written with its successor: now the old blocks are free, once.
+  EXPECT_EQ(SetValue(1, std::string(700, 'd')), 7);
+  EXPECT_EQ(FreeRuns(), (Runs{{1, 1}}));
+  Go(1);
+  Replace();
+  EXPECT_EQ(FreeRuns(), (Runs{{1, 1}}));
+  EXPECT_EQ(ValueOf(1), std::string(700, 'd'));
+  // Emptied and written: given up; emptied and not written: kept.
+  EXPECT_EQ(SetValue(1, ""), 0);
+  EXPECT_EQ(FreeRuns(), (Runs{{1, 1}, {7, 2}}));
+  Go(2);
+  ASSERT_TRUE(WriteMemoValue(Slot(), "", block, "test"));
+  Go(3);
+  Replace();
+  EXPECT_EQ(FreeRuns(), (Runs{{1, 1}, {7, 2}}));
+  EXPECT_EQ(ValueOf(2), "tail");
+}
+
+TEST_F(Dbase4Test, ASharedRecordWriteRefusedOrUnlockedLeavesTheOldValue) {
+  AppendValue(std::string(300, 'a'));  // 1
+  AppendValue("tail");                 // 2
+  Close();
+  Open("notes", false);
+  // Without its record lock the record cannot be written (1200).
+  Go(1);
+  std::int32_t block = 0;
+  ASSERT_TRUE(WriteMemoValue(Slot(), std::string(1200, 'c'), block, "test"));
+  SetSlot(block);
+  Replace();
+  EXPECT_EQ(ErrorCode, 1200);
+  EXPECT_EQ(FreeRuns(), Runs{});
+  EXPECT_EQ(ValueOf(1), std::string(300, 'a'));
+  // Emptied under a lock that was let go before the record was written:
+  // another program may have changed the record meanwhile, so nothing is
+  // given up.
+  Go(2);
+  ASSERT_TRUE(RLock());
+  Go(2);
+  ASSERT_TRUE(WriteMemoValue(Slot(), "", block, "test"));
+  Unlock();
+  ASSERT_TRUE(RLock());
+  Go(2);
+  SetSlot(0);
+  Replace();
+  EXPECT_EQ(ErrorCode, 0) << ErrorText;
+  Unlock();
+  EXPECT_EQ(FreeRuns(), Runs{});
+  // The ordinary way still frees.
+  EXPECT_EQ(SetValue(1, std::string(900, 'e')), 6);
+  EXPECT_EQ(FreeRuns(), (Runs{{1, 1}}));
+}
+
 TEST_F(Dbase4Test, TheListKeepsItsHeadAndNeverNamesAValuePlacedAtTheEnd) {
   for (int i = 0; i < 4; ++i) AppendValue(std::string(100, static_cast<char>('a' + i)));  // 1..4
   SetValue(2, "");  // run 2

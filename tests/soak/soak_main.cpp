@@ -18,9 +18,6 @@
 //                   record locks fail often.
 //   --full-disk KB  the table lives on a tmpfs of that size (needs the
 //                   privilege to mount; exit status 77 = skipped otherwise).
-//                   Workers then leave replaced memo values in place, as
-//                   the dataset's blob streams do; --memo-in-place makes
-//                   them write over the old value as in the other runs.
 //
 // Exit status: 0 when the checker found no fault, 1 otherwise, 77 skipped.
 #include <signal.h>
@@ -66,7 +63,6 @@ struct Options {
   int kills = 0;
   bool contention = false;
   int full_disk_kb = 0;
-  bool memo_in_place = false;
   bool damage = false;
   std::uint64_t seed = 1;
   std::string worker_program;
@@ -129,13 +125,10 @@ void CreateTable(const Options& o, const std::string& log) {
   Check("close");
 }
 
-// Workers write memo values over the values they replace, except on the
-// full disk: there a replace may fail after its new value was written, and
-// the record would name blocks already given up (see --memo-in-place).
-std::string WorkerMode(const Options& o) {
-  if (o.contention) return "contention";
-  return o.full_disk_kb > 0 && !o.memo_in_place ? "keep-memo" : "mix";
-}
+// Workers write memo values over the values they replace in every run, the
+// full disk included: a replace that fails after its new value was written
+// leaves the old value's blocks in use.
+std::string WorkerMode(const Options& o) { return o.contention ? "contention" : "mix"; }
 
 pid_t Start(const Options& o, int id, std::uint64_t seed, int seconds, const std::string& log) {
   const std::vector<std::string> args = {o.worker_program, DataDir(o), log, std::to_string(id), std::to_string(seed),
@@ -434,7 +427,6 @@ int main(int argc, char** argv) {
     else if (a == "--kills") o.kills = std::atoi(next().c_str());
     else if (a == "--contention") o.contention = true;
     else if (a == "--full-disk") o.full_disk_kb = std::atoi(next().c_str());
-    else if (a == "--memo-in-place") o.memo_in_place = true;
     else if (a == "--damage") o.damage = true;
     else if (a == "--seed") o.seed = std::strtoull(next().c_str(), nullptr, 10);
     else if (a == "--worker") o.worker_program = next();

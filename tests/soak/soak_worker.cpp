@@ -4,8 +4,7 @@
 //
 //   qd_soak_worker <dir> <log> <worker id> <seed> <seconds> <mode>
 //
-// <mode> is "mix" (every operation), "keep-memo" (the same, but a memo
-// value is never written over the value it replaces), or "contention" (no
+// <mode> is "mix" (every operation) or "contention" (no
 // appends: replaces, deletes and memo reads of the first few records only,
 // so that record locks fail often). The worker stops early when <dir>/STOP exists.
 #include <fcntl.h>
@@ -107,15 +106,11 @@ void Check(const char* operation) {
 
 // Writes the memo value of `v` in place of `old_block` and puts the new
 // block into the native record; nothing for an unchanged value.
-// With `keep_old_values` the old value is left in place (as the dataset's
-// blob streams do), so that a record write that fails afterwards still
-// names a whole value; the dead value goes at the next pack.
-bool keep_old_values = false;
 
 void WriteMemo(const Values& v, std::int32_t old_block) {
   if (v.memo == "=") return;
   std::int32_t block = 0;
-  if (!WriteMemoValue(keep_old_values ? 0 : old_block, MemoValue(v.memo), block, "soak")) Check("memo write");
+  if (!WriteMemoValue(old_block, MemoValue(v.memo), block, "soak")) Check("memo write");
   SetBlock(block);
 }
 
@@ -301,7 +296,6 @@ int Run(int argc, char** argv) {
   const std::int64_t end = Stamp() + std::atoll(argv[5]) * 1000000000LL;
   const std::string mode = argv[6];
   const bool contention = mode == "contention";
-  keep_old_values = mode == "keep-memo";
   stop_path = dir + "/STOP";
 
   InitErrorUnit();
