@@ -754,7 +754,7 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   static const char* kInvalid = "Invalid dBASE field definition [CreateDBF]";
   const bool dbase2 = family == TableFamily::Dbase2;
   const bool level7 = family == TableFamily::Level7;
-  const int max_fields = dbase2 ? dbf::kDbase2MaxFields : dbf::kMaxFields;
+  const int max_fields = dbase2 ? static_cast<int>(dbf::dbase2::kDescriptorSlots) : dbf::kMaxFields;
   if (field_count < 1 || field_count > max_fields || static_cast<std::size_t>(field_count) > definitions.size()) {
     SetError(211, kInvalid);
     return false;

@@ -5,7 +5,9 @@
 // and a terminator byte), then the records, one after the other, then one
 // end-of-file byte. The header's length field gives the offset of the first
 // record; record n (counted from 1) starts at header length + (n - 1) x
-// record length. All integers are little-endian.
+// record length. All integers are little-endian. A table file stays below
+// offset 1073741824 (kLockBase, work_areas.h), where the byte-range locks
+// of shared use lie.
 //
 // Version byte (offset 0): the engine opens exactly these and rejects every
 // other value.
@@ -13,7 +15,8 @@
 //   Byte  Family                                 Memo file
 //   ----  -------------------------------------  ---------
 //   0x02  dBASE II (a header of its own, below)  never
-//   0x03  dBASE III and later, no memo           none
+//   0x03  dBASE III and later, no memo (FoxPro   none
+//         tables without memo as well)
 //   0x83  dBASE III with memo                    .DBT
 //   0x8B  dBASE IV with memo                     .DBT
 //   0xF5  FoxPro with memo                       .FPT
@@ -51,12 +54,13 @@
 //      *      1   terminator 0x0D after the last descriptor
 //
 // Only the first 32 bytes are ever rewritten; the descriptors stay as
-// written.
-// Anything between the terminator and the first record (FoxPro's back-link
-// area, for example) is ignored.
+// written. Anything between the terminator and the first record (FoxPro's
+// back-link area, for example) is ignored.
 //
 // Level 7 (0x04, 0x8C): the prolog above, then 36 bytes more (68 in all):
 //
+//   Offset  Size  Content
+//   ------  ----  ---------------------------------------------------------
 //     32     32   language driver name, zero-padded (read past, not used)
 //     64      4   reserved
 //
@@ -67,6 +71,8 @@
 //
 // Field descriptor (32 bytes):
 //
+//   Offset  Size  Content
+//   ------  ----  ---------------------------------------------------------
 //      0     11   field name, ASCII, zero-padded: at most 10 characters are
 //                 used, so byte 10 is always zero
 //     11      1   type letter: C, D, F, L, M, N (B, G and P read as M)
@@ -78,14 +84,19 @@
 //
 // Level 7 field descriptor (48 bytes):
 //
+//   Offset  Size  Content
+//   ------  ----  ---------------------------------------------------------
 //      0     32   field name, zero-padded (at most 10 characters are used)
 //     32      1   type letter
 //     33      1   field length
 //     34      1   decimal count
 //     35     13   reserved (zero when created)
 //
-// dBASE II header (0x02), always 521 bytes whatever the file holds beyond:
+// dBASE II header (0x02): always 521 bytes (it has no header length field;
+// the first record starts at offset 521):
 //
+//   Offset  Size  Content
+//   ------  ----  ---------------------------------------------------------
 //      0      1   version byte 0x02
 //      1      2   number of records, 16-bit: at most 65535
 //      3      1   month of last update
@@ -103,14 +114,18 @@
 //
 // dBASE II field descriptor (16 bytes):
 //
+//   Offset  Size  Content
+//   ------  ----  ---------------------------------------------------------
 //      0     11   field name, zero-padded (at most 10 characters)
-//     11      1   type letter: C, N or L
+//     11      1   type letter (dBASE II itself knows C, N and L only)
 //     12      1   field length
 //     13      2   the field's offset in the record (written, not read)
 //     15      1   decimal count
 //
 // Record (record length bytes):
 //
+//   Offset  Size  Content
+//   ------  ----  ---------------------------------------------------------
 //      0      1   deletion flag: '*' deleted, ' ' active
 //      1      *   the fields in descriptor order without gaps, all as text
 //
@@ -219,21 +234,24 @@ struct DescriptorForm {
   std::size_t name_size;
   std::size_t type, length, decimals;
 };
+static_assert(dbase2::kDescriptorArea == dbase2::kDescriptorSlots * descriptor::kDbase2Size);
+static_assert(dbase2::kHeaderSize == dbase2::kDescriptors + dbase2::kDescriptorArea + 1);
+
 inline constexpr DescriptorForm kDbase2Form{dbase2::kDescriptors,        descriptor::kDbase2Size,
                                             descriptor::kDbase2NameSize, descriptor::kDbase2Type,
                                             descriptor::kDbase2Length,   descriptor::kDbase2Decimals};
 inline constexpr DescriptorForm kLevel7Form{header::kLevel7Size,         descriptor::kLevel7Size,
                                             descriptor::kLevel7NameSize, descriptor::kLevel7Type,
                                             descriptor::kLevel7Length,   descriptor::kLevel7Decimals};
+// Every version but 0x02 and level 7.
 inline constexpr DescriptorForm kDbase3Form{header::kSize,          descriptor::kSize,   descriptor::kNameSize,
                                             descriptor::kType,      descriptor::kLength, descriptor::kDecimals};
 inline constexpr const DescriptorForm& FormOf(std::uint8_t version) {
   return version == kDbase2 ? kDbase2Form : IsLevel7(version) ? kLevel7Form : kDbase3Form;
 }
 
-// Descriptors a header holds (dBASE II: up to the slots it has).
+// Descriptors a header holds (dBASE II: as many as it has slots).
 inline constexpr int kMaxFields = 255;
-inline constexpr int kDbase2MaxFields = 32;
 inline constexpr int kMaxFieldLength = 255;
 // The record length field is 16-bit.
 inline constexpr std::uint32_t kMaxRecordLength = 65535;
