@@ -9,6 +9,8 @@
 
 #include "foundation/errors.h"
 #include "foundation/utilities.h"
+#include "memo/memo_layouts.h"
+#include "table/dbf_layout.h"
 #include "table/locking.h"
 #include "table/table_text.h"
 #include "table/work_areas.h"
@@ -23,17 +25,6 @@ namespace {
 constexpr std::size_t kReadAheadBytes = 64 * 1024;
 // Appended records are collected up to this many bytes and written at once.
 constexpr std::size_t kAppendBatchBytes = 256 * 1024;
-// Header byte 29 (versions other than 0x02): the language driver, which
-// names the character set of the table's text for other programs. 0 says
-// nothing, and readers then take the text for plain ASCII.
-constexpr std::size_t kLanguageDriverOffset = 29;
-constexpr std::int32_t kDbase2MaxRecords = 65535;
-
-bool VersionAccepted(std::uint8_t v) {
-  return v == 0x02 || v == 0x03 || v == 0x83 || v == 0x8B || v == 0xF5 || v == 0x04 || v == 0x8C;
-}
-bool IsLevel7(std::uint8_t v) { return v == 0x04 || v == 0x8C; }
-
 std::string NotATable(const std::string& name, const char* separator, const char* reason,
                       const char* tail) {
   return name + " is not a dBASE database." + separator + reason + tail;
@@ -207,7 +198,7 @@ bool CollectAppend(WorkArea& area, std::int32_t number) {
 
 // Checks an append of record `number` before anything is written.
 bool AppendAllowed(WorkArea& area, std::int32_t number) {
-  if (area.version == 0x02 && number > kDbase2MaxRecords) {
+  if (area.version == dbf::kDbase2 && number > dbf::dbase2::kMaxRecords) {
     SetError(212, "Table " + area.file_name +
                       " is full: a dBASE II table holds at most 65535 records [Append]");
     return false;
@@ -240,12 +231,15 @@ std::uint8_t LanguageDriver() {
 
 // Converts one descriptor into a field entry; false (with the error text in
 // `error`) on an invalid type.
-bool ConvertDescriptor(WorkArea& area, const std::uint8_t* name_bytes, std::size_t name_room,
-                       std::uint8_t type, std::uint8_t length, std::uint8_t decimals,
+bool ConvertDescriptor(WorkArea& area, const std::uint8_t* d, const dbf::DescriptorForm& form,
                        std::uint32_t& running_offset, std::string& error) {
+  const std::uint8_t type = d[form.type];
+  const std::uint8_t length = d[form.length];
+  const std::uint8_t decimals = d[form.decimals];
   FieldEntry f;
-  for (std::size_t i = 0; i < name_room && i < 10 && name_bytes[i] != 0; ++i)
-    f.name.push_back(UpperAscii(static_cast<char>(name_bytes[i])));
+  const std::uint8_t* name = d + dbf::descriptor::kName;
+  for (std::size_t i = 0; i < form.name_size && i < dbf::descriptor::kNameLength && name[i] != 0; ++i)
+    f.name.push_back(UpperAscii(static_cast<char>(name[i])));
   char t = UpperAscii(static_cast<char>(type));
   if (t == 'B' || t == 'G' || t == 'P') t = 'M';
   if (t != 'C' && t != 'D' && t != 'F' && t != 'L' && t != 'M' && t != 'N') {
@@ -376,16 +370,18 @@ bool OpenDbf(WorkArea& area, const std::string& given_name) {
     return FailOpen(area, static_cast<std::uint16_t>(rc), "Failure to open " + name + " [USE/OpenDbf]");
   }
 
+  namespace h = dbf::header;
+  namespace d2 = dbf::dbase2;
   std::size_t done = 0;
-  std::uint8_t prolog[32];
-  std::uint32_t rc = pf::ReadAt(area.file, 0, prolog, 32, done);
+  std::uint8_t prolog[h::kSize];
+  std::uint32_t rc = pf::ReadAt(area.file, 0, prolog, h::kSize, done);
   if (rc != 0) return FailOpen(area, static_cast<std::uint16_t>(rc), "Error reading " + name + " [Use/OpenDbf]");
-  if (done < 32)
+  if (done < h::kSize)
     return FailOpen(area, 210,
                     NotATable(name, " (", "Prolog is less than 32 bytes", ") [USE/OpenDBF]"));
-  std::memcpy(area.header.data(), prolog, 32);
-  area.version = prolog[0];
-  if (!VersionAccepted(area.version))
+  std::memcpy(area.header.data(), prolog, h::kSize);
+  area.version = prolog[h::kVersion];
+  if (!dbf::VersionAccepted(area.version))
     return FailOpen(area, 210, NotATable(name, "(", "Invalid version byte", ")+ [USE/OpenDBF]"));
 
   std::uint64_t file_size = 0;
@@ -393,42 +389,45 @@ bool OpenDbf(WorkArea& area, const std::string& given_name) {
     return FailOpen(area, static_cast<std::uint16_t>(src), "Error reading " + name + " [Use/OpenDbf]");
 
   area.fields.clear();
-  std::uint32_t running = 1;
+  std::uint32_t running = dbf::record::kFirstField;
   std::string error;
-  if (area.version == 0x02) {
+  if (area.version == dbf::kDbase2) {
+    const dbf::DescriptorForm& form = dbf::kDbase2Form;
     area.has_memo = false;
-    area.record_count = Get16(prolog + 1);
-    area.update_date = DateDigits8(prolog[5] + 1900, prolog[3], prolog[4]);
-    area.record_length = Get16(prolog + 6);
-    area.header_length = 521;
-    if (file_size < 521)
+    area.record_count = Get16(prolog + d2::kRecordCount);
+    area.update_date = DateDigits8(prolog[d2::kUpdateYear] + dbf::kYearBase, prolog[d2::kUpdateMonth],
+                                   prolog[d2::kUpdateDay]);
+    area.record_length = Get16(prolog + d2::kRecordLength);
+    area.header_length = d2::kHeaderSize;
+    if (file_size < d2::kHeaderSize)
       return FailOpen(area, 210,
                       NotATable(name, "(", "Header is less than 521 bytes", ") [Use/OpenDBF]"));
-    std::uint8_t desc[512];
-    rc = pf::ReadAt(area.file, 8, desc, 512, done);
-    if (rc != 0 || done < 512)
+    std::uint8_t desc[d2::kDescriptorArea];
+    rc = pf::ReadAt(area.file, form.first, desc, d2::kDescriptorArea, done);
+    if (rc != 0 || done < d2::kDescriptorArea)
       return FailOpen(area, rc != 0 ? static_cast<std::uint16_t>(rc) : 100,
                       "Error reading " + name + " [Use/OpenDbf]");
-    for (int slot = 0; slot < 32 && desc[slot * 16] != 0x0D; ++slot) {
-      const std::uint8_t* d = desc + slot * 16;
-      if (!ConvertDescriptor(area, d, 11, d[11], d[12], d[15], running, error))
+    for (std::size_t slot = 0; slot < d2::kDescriptorSlots && desc[slot * form.size] != dbf::kTerminator;
+         ++slot) {
+      if (!ConvertDescriptor(area, desc + slot * form.size, form, running, error))
         return FailOpen(area, 211, error);
     }
     if (area.fields.empty())
       return FailOpen(area, 210,
                       NotATable(name, "(", "Number of fields is out of range", ") [Use/OpenDbf]"));
   } else {
-    const bool level7 = IsLevel7(area.version);
-    area.has_memo = (area.version & 0x80) != 0;
-    area.update_date = DateDigits8(prolog[1] + 1900, prolog[2], prolog[3]);
-    const std::uint32_t count = Get32(prolog + 4);
-    area.header_length = Get16(prolog + 8);
-    area.record_length = Get16(prolog + 10);
-    const int fixed = level7 ? 68 : 32;
-    const int desc_size = level7 ? 48 : 32;
+    const dbf::DescriptorForm& form = dbf::FormOf(area.version);
+    area.has_memo = (area.version & dbf::kMemoBit) != 0;
+    area.update_date = DateDigits8(prolog[h::kUpdateYear] + dbf::kYearBase, prolog[h::kUpdateMonth],
+                                   prolog[h::kUpdateDay]);
+    const std::uint32_t count = Get32(prolog + h::kRecordCount);
+    area.header_length = Get16(prolog + h::kHeaderLength);
+    area.record_length = Get16(prolog + h::kRecordLength);
+    const int fixed = static_cast<int>(form.first);
+    const int desc_size = static_cast<int>(form.size);
     const int descriptors = (static_cast<int>(area.header_length) - fixed) / desc_size;
     if (static_cast<int>(area.header_length) < fixed + desc_size || descriptors < 1 ||
-        descriptors > 255)
+        descriptors > dbf::kMaxFields)
       return FailOpen(area, 210,
                       NotATable(name, " (", "Number of fields is out of range", ") [Use/OpenDbf]"));
     if (area.record_length == 0)
@@ -444,11 +443,9 @@ bool OpenDbf(WorkArea& area, const std::string& given_name) {
       return FailOpen(area, rc != 0 ? static_cast<std::uint16_t>(rc) : 100,
                       "Error reading " + name + " [Use/OpenDbf]");
     for (int i = 0; i < descriptors; ++i) {
-      const std::uint8_t* d = desc.data() + static_cast<std::size_t>(i) * desc_size;
-      if (d[0] == 0x0D) break;
-      const bool ok = level7 ? ConvertDescriptor(area, d, 32, d[32], d[33], d[34], running, error)
-                             : ConvertDescriptor(area, d, 11, d[11], d[16], d[17], running, error);
-      if (!ok) return FailOpen(area, 211, error);
+      const std::uint8_t* d = desc.data() + static_cast<std::size_t>(i) * form.size;
+      if (d[0] == dbf::kTerminator) break;
+      if (!ConvertDescriptor(area, d, form, running, error)) return FailOpen(area, 211, error);
     }
     if (area.fields.empty()) return FailOpen(area, 222, "Error reading " + name + " [Use/OpenDbf]");
   }
@@ -588,21 +585,24 @@ bool WriteDbfHeader(WorkArea& area) {
   std::size_t done = 0;
   std::uint32_t rc = 0;
   std::size_t count = 0;
-  if (area.version == 0x02) {
-    Put16(h + 1, static_cast<std::uint32_t>(std::min<std::int32_t>(area.record_count, 65535)));
-    h[3] = static_cast<std::uint8_t>(month);
-    h[4] = static_cast<std::uint8_t>(day);
-    h[5] = static_cast<std::uint8_t>(year - 1900);
-    count = 8;
+  if (area.version == dbf::kDbase2) {
+    namespace d2 = dbf::dbase2;
+    Put16(h + d2::kRecordCount,
+          static_cast<std::uint32_t>(std::min<std::int32_t>(area.record_count, d2::kMaxRecords)));
+    h[d2::kUpdateMonth] = static_cast<std::uint8_t>(month);
+    h[d2::kUpdateDay] = static_cast<std::uint8_t>(day);
+    h[d2::kUpdateYear] = static_cast<std::uint8_t>(year - dbf::kYearBase);
+    count = d2::kPrologSize;
   } else {
-    std::uint8_t reserved[12];
-    if (pf::ReadAt(area.file, 16, reserved, 12, done) == 0 && done == 12)
-      std::memcpy(h + 16, reserved, 12);
-    h[1] = static_cast<std::uint8_t>(year - 1900);
-    h[2] = static_cast<std::uint8_t>(month);
-    h[3] = static_cast<std::uint8_t>(day);
-    Put32(h + 4, static_cast<std::uint32_t>(area.record_count));
-    count = 32;
+    namespace hd = dbf::header;
+    std::uint8_t kept[hd::kKeptForOthersSize];
+    if (pf::ReadAt(area.file, hd::kKeptForOthers, kept, sizeof kept, done) == 0 && done == sizeof kept)
+      std::memcpy(h + hd::kKeptForOthers, kept, sizeof kept);
+    h[hd::kUpdateYear] = static_cast<std::uint8_t>(year - dbf::kYearBase);
+    h[hd::kUpdateMonth] = static_cast<std::uint8_t>(month);
+    h[hd::kUpdateDay] = static_cast<std::uint8_t>(day);
+    Put32(h + hd::kRecordCount, static_cast<std::uint32_t>(area.record_count));
+    count = hd::kSize;
   }
   rc = pf::WriteAt(area.file, 0, h, count, done);
   if (rc != 0 || done < count) {
@@ -657,7 +657,7 @@ bool CloseDbf(WorkArea& area) {
     }
     ok = WriteDbfHeader(area);
     if (ok && write_eof) {
-      const std::uint8_t eof = 0x1A;
+      const std::uint8_t eof = dbf::kEndOfFile;
       const std::uint64_t at = RecordOffset(area, area.record_count + 1);
       std::size_t done = 0;
       std::uint32_t rc = pf::WriteAt(area.file, at, &eof, 1, done);
@@ -689,30 +689,32 @@ bool CloseDbf(WorkArea& area) {
 }
 
 std::string MemoFileExtension(std::uint8_t version) {
-  return (version == 0xF5 || version == 0x30) ? "FPT" : "DBT";
+  return (version == dbf::kFoxProMemo || version == dbf::kVisualFoxPro) ? "FPT" : "DBT";
 }
 
 bool CreateMemofile(const std::string& name, std::uint8_t version, std::uint16_t block_size,
                     const std::string& operation) {
+  namespace ml = memo_layout;
   if (block_size == 0) block_size = DefaultMemoBlockSize;
+  // The header takes block 0, so block 1 is the first free one (FoxPro:
+  // the first block after the 512-byte header, in blocks of its size).
   std::vector<std::uint8_t> bytes;
-  if (version == 0x83) {
-    bytes.assign(513, 0);
-    Put32(bytes.data(), 1);
-    bytes[512] = 0x1A;
-  } else if (version == 0xF5) {
-    bytes.assign(512, 0);
-    Put32BE(bytes.data(), 511u / block_size + 1);
-    Put16BE(bytes.data() + 6, block_size);
+  if (version == dbf::kDbase3Memo) {
+    bytes.assign(ml::kDbase3EmptyFileSize, 0);
+    Put32(bytes.data() + ml::kNextFreeOffset, 1);
+    bytes[ml::kDbase3HeaderSize] = ml::kTextEnd;
+  } else if (version == dbf::kFoxProMemo) {
+    bytes.assign(ml::kFoxHeaderSize, 0);
+    Put32BE(bytes.data() + ml::kNextFreeOffset, (ml::kFoxHeaderSize - 1) / block_size + 1);
+    Put16BE(bytes.data() + ml::kFoxBlockSizeOffset, block_size);
   } else {
-    bytes.assign(24, 0);
-    Put32(bytes.data(), 1);
+    bytes.assign(ml::kDbase4HeaderSize, 0);
+    Put32(bytes.data() + ml::kNextFreeOffset, 1);
     std::string bare = WithoutExtension(std::string_view(name).substr(NameStart(name)));
-    for (std::size_t i = 0; i < 8 && i < bare.size(); ++i)
-      bytes[8 + i] = static_cast<std::uint8_t>(bare[i]);
-    bytes[18] = 0x02;
-    bytes[19] = 0x01;
-    Put16(bytes.data() + 20, block_size);
+    for (std::size_t i = 0; i < ml::kDbase4NameSize && i < bare.size(); ++i)
+      bytes[ml::kDbase4NameOffset + i] = static_cast<std::uint8_t>(bare[i]);
+    Put16(bytes.data() + ml::kDbase4MarkOffset, ml::kDbase4Mark);
+    Put16(bytes.data() + ml::kDbase4BlockSizeOffset, block_size);
   }
   pf::FileHandle file = pf::kNoFile;
   if (std::uint32_t rc = pf::CreateNewFile(name, kExclusiveOpenMode, file); rc != 0) {
@@ -735,34 +737,15 @@ namespace {
 // The version byte of a new table of a family, with or without memo fields.
 std::uint8_t NewTableVersion(TableFamily family, bool memo) {
   switch (family) {
-    case TableFamily::Dbase2: return 0x02;
-    case TableFamily::Dbase3: return memo ? 0x83 : 0x03;
-    case TableFamily::Level7: return memo ? 0x8C : 0x04;
-    case TableFamily::FoxPro: return memo ? 0xF5 : 0x03;
+    case TableFamily::Dbase2: return dbf::kDbase2;
+    case TableFamily::Dbase3: return memo ? dbf::kDbase3Memo : dbf::kDbase3;
+    case TableFamily::Level7: return memo ? dbf::kLevel7Memo : dbf::kLevel7;
+    case TableFamily::FoxPro: return memo ? dbf::kFoxProMemo : dbf::kDbase3;
     case TableFamily::Dbase4:
     case TableFamily::Default: break;
   }
-  return memo ? DefaultTableVersion : 0x03;
+  return memo ? DefaultTableVersion : dbf::kDbase3;
 }
-
-// Header layouts of new tables: the prolog, one descriptor per field and the
-// terminator. dBASE II: an 8-byte prolog and 32 descriptor slots of 16 bytes
-// (name 11, type, length, address 2, decimals), 521 bytes in all. Level 7:
-// a 68-byte prolog and descriptors of 48 bytes (name 32, type, length,
-// decimals). The others: 32-byte prolog and descriptors (name 11, type,
-// address 4, length, decimals).
-struct NewHeaderLayout {
-  std::size_t prolog;
-  std::size_t descriptor;
-  std::size_t name_size;
-  std::size_t type_at, length_at, decimals_at;
-};
-constexpr NewHeaderLayout kDbase2Layout{8, 16, 11, 11, 12, 15};
-constexpr NewHeaderLayout kLevel7Layout{68, 48, 32, 32, 33, 34};
-constexpr NewHeaderLayout kDbase3Layout{32, 32, 11, 11, 16, 17};
-constexpr std::size_t kDbase2HeaderLength = 521;
-constexpr int kDbase2MaxFields = 32;
-constexpr std::uint32_t kDbase2MaxRecordLength = 1000;
 
 }  // namespace
 
@@ -771,41 +754,43 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   static const char* kInvalid = "Invalid dBASE field definition [CreateDBF]";
   const bool dbase2 = family == TableFamily::Dbase2;
   const bool level7 = family == TableFamily::Level7;
-  const int max_fields = dbase2 ? kDbase2MaxFields : 255;
+  const int max_fields = dbase2 ? static_cast<int>(dbf::dbase2::kDescriptorSlots) : dbf::kMaxFields;
   if (field_count < 1 || field_count > max_fields || static_cast<std::size_t>(field_count) > definitions.size()) {
     SetError(211, kInvalid);
     return false;
   }
-  const NewHeaderLayout& layout = dbase2 ? kDbase2Layout : level7 ? kLevel7Layout : kDbase3Layout;
+  // The prolog, one descriptor per field and the terminator; a dBASE II
+  // header always has its 32 slots.
+  const dbf::DescriptorForm& layout = dbase2 ? dbf::kDbase2Form : level7 ? dbf::kLevel7Form : dbf::kDbase3Form;
   bool memo = false;
-  const std::size_t header_length =
-      dbase2 ? kDbase2HeaderLength
-             : layout.prolog + static_cast<std::size_t>(field_count) * layout.descriptor + 1;
+  const std::size_t terminator_at = layout.first + static_cast<std::size_t>(field_count) * layout.size;
+  const std::size_t header_length = dbase2 ? dbf::dbase2::kHeaderSize : terminator_at + 1;
   std::vector<std::uint8_t> header(header_length, 0);
-  std::uint32_t record_length = 1;
+  std::uint32_t record_length = dbf::record::kFirstField;
   for (int i = 0; i < field_count; ++i) {
     const FieldDefinition& definition = definitions[static_cast<std::size_t>(i)];
     const char type = UpperAscii(definition.type);
-    std::string field_name = Upper(TrimBlanks(definition.name)).substr(0, 10);
+    std::string field_name = Upper(TrimBlanks(definition.name)).substr(0, dbf::descriptor::kNameLength);
     int length = definition.length;
     int decimals = 0;
     bool valid = !field_name.empty();
     switch (type) {
       case 'C':
-        valid = valid && length >= 1 && length <= 255;
+        valid = valid && length >= 1 && length <= dbf::kMaxFieldLength;
         break;
       case 'N':
       case 'F':
-        valid = valid && length >= 1 && length <= 255 && definition.decimals >= 0 && definition.decimals <= 255;
+        valid = valid && length >= 1 && length <= dbf::kMaxFieldLength && definition.decimals >= 0 &&
+                definition.decimals <= 255;
         decimals = definition.decimals;
         break;
-      case 'L': length = 1; break;
-      case 'D': length = 8; break;
+      case 'L': length = dbf::kLogicalLength; break;
+      case 'D': length = dbf::kDateLength; break;
       case 'M':
       case 'B':
       case 'G':
       case 'P':
-        length = 10;
+        length = dbf::kMemoLength;
         memo = true;
         break;
       default: valid = false;
@@ -816,28 +801,27 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
       SetError(211, kInvalid);
       return false;
     }
-    std::uint8_t* d = header.data() + layout.prolog + static_cast<std::size_t>(i) * layout.descriptor;
-    std::memcpy(d, field_name.data(), std::min(field_name.size(), layout.name_size));
-    d[layout.type_at] = static_cast<std::uint8_t>(type);
-    d[layout.length_at] = static_cast<std::uint8_t>(length);
-    d[layout.decimals_at] = static_cast<std::uint8_t>(decimals);
-    if (dbase2) Put16(d + 13, record_length);
+    std::uint8_t* d = header.data() + layout.first + static_cast<std::size_t>(i) * layout.size;
+    std::memcpy(d + dbf::descriptor::kName, field_name.data(), std::min(field_name.size(), layout.name_size));
+    d[layout.type] = static_cast<std::uint8_t>(type);
+    d[layout.length] = static_cast<std::uint8_t>(length);
+    d[layout.decimals] = static_cast<std::uint8_t>(decimals);
+    if (dbase2) Put16(d + dbf::descriptor::kDbase2Address, record_length);
     record_length += static_cast<std::uint32_t>(length);
   }
-  if (record_length > 65535 || (dbase2 && record_length > kDbase2MaxRecordLength)) {
+  if (record_length > dbf::kMaxRecordLength || (dbase2 && record_length > dbf::dbase2::kMaxRecordLength)) {
     SetError(211, kInvalid);
     return false;
   }
   const std::uint8_t version = NewTableVersion(family, memo);
-  header[0] = version;
+  header[dbf::header::kVersion] = version;
+  header[terminator_at] = dbf::kTerminator;
   if (dbase2) {
-    header[layout.prolog + static_cast<std::size_t>(field_count) * layout.descriptor] = 0x0D;
-    Put16(header.data() + 6, record_length);
+    Put16(header.data() + dbf::dbase2::kRecordLength, record_length);
   } else {
-    header[header_length - 1] = 0x0D;
-    Put16(header.data() + 8, static_cast<std::uint32_t>(header_length));
-    Put16(header.data() + 10, record_length);
-    header[kLanguageDriverOffset] = LanguageDriver();
+    Put16(header.data() + dbf::header::kHeaderLength, static_cast<std::uint32_t>(header_length));
+    Put16(header.data() + dbf::header::kRecordLength, record_length);
+    header[dbf::header::kLanguageDriver] = LanguageDriver();
   }
 
   const std::string name = DefaultExtension(AllTrim(given_name), "DBF");
@@ -857,8 +841,8 @@ bool CreateDBF(WorkArea& area, const std::string& given_name, int field_count,
   area.file = file;
   area.file_name = name;
   area.open_mode = kExclusiveOpenMode;
-  area.version = header[0];
-  std::memcpy(area.header.data(), header.data(), std::min<std::size_t>(32, header.size()));
+  area.version = header[dbf::header::kVersion];
+  std::memcpy(area.header.data(), header.data(), std::min<std::size_t>(area.header.size(), header.size()));
   area.header_length = static_cast<std::uint16_t>(header_length);
   area.record_length = static_cast<std::uint16_t>(record_length);
   area.record_count = 0;

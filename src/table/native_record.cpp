@@ -386,7 +386,7 @@ void ConvertRecordToNative(WorkArea& area) {
   if (area.native == nullptr || area.record.empty()) return;
   const std::uint8_t* raw = area.record.data();
   std::uint8_t* native = area.native;
-  native[0] = raw[0] == '*' ? 1 : 0;
+  native[0] = raw[dbf::record::kDeletionFlag] == dbf::record::kDeleted ? 1 : 0;
   for (const FieldEntry& f : area.fields) FieldToNative(f, raw, native + f.native_offset);
 }
 
@@ -394,7 +394,9 @@ void ConvertNativeToRecord(WorkArea& area, StoredTexts keep) {
   if (area.native == nullptr || area.record.empty()) return;
   std::uint8_t* raw = area.record.data();
   const std::uint8_t* native = area.native;
-  if ((raw[0] == '*') != (native[0] != 0)) raw[0] = native[0] ? '*' : ' ';
+  namespace rec = dbf::record;
+  std::uint8_t& flag = raw[rec::kDeletionFlag];
+  if ((flag == rec::kDeleted) != (native[0] != 0)) flag = native[0] ? rec::kDeleted : rec::kActive;
   for (const FieldEntry& f : area.fields) {
     if (f.length == 0) continue;
     NativeToField(f, native + f.native_offset, raw, keep);

@@ -68,7 +68,8 @@ std::string DatabaseName(const WorkArea& area) { return "Database \"" + area.fil
 }  // namespace
 
 bool RecordVisible(const WorkArea& area) {
-  return !(area.ignore_deleted && !area.record.empty() && area.record[0] == '*');
+  return !(area.ignore_deleted && !area.record.empty() &&
+           area.record[dbf::record::kDeletionFlag] == dbf::record::kDeleted);
 }
 
 void GoTop() {

@@ -58,6 +58,7 @@ std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 // deletion the file does not hold, or the next Replace would store it (on
 // every way out, an error report that raises included).
 void SetDeletionFlag(WorkArea& area, std::int32_t record, bool deleted) {
+  namespace rec = dbf::record;
   struct Undo {
     WorkArea& area;
     std::uint8_t native;
@@ -66,11 +67,11 @@ void SetDeletionFlag(WorkArea& area, std::int32_t record, bool deleted) {
     ~Undo() {
       if (stored) return;
       if (area.native != nullptr) area.native[0] = native;
-      area.record[0] = raw;
+      area.record[rec::kDeletionFlag] = raw;
     }
-  } undo{area, area.native != nullptr ? area.native[0] : std::uint8_t{0}, area.record[0]};
+  } undo{area, area.native != nullptr ? area.native[0] : std::uint8_t{0}, area.record[rec::kDeletionFlag]};
   if (area.native != nullptr) area.native[0] = deleted ? 1 : 0;
-  area.record[0] = deleted ? '*' : ' ';
+  area.record[rec::kDeletionFlag] = deleted ? rec::kDeleted : rec::kActive;
   undo.stored = PutDeleteFlag(area, record);
 }
 

@@ -287,16 +287,17 @@ int RecSize() {
 
 bool GetProductionFlag() {
   WorkArea* area = RequireTable("GetProductionFlag");
-  if (area == nullptr || area->version == 0x02) return false;
-  return area->header[28] != 0;
+  if (area == nullptr || area->version == dbf::kDbase2) return false;
+  return area->header[dbf::header::kProductionIndex] != 0;
 }
 
 void SetProductionFlag(bool value) {
   WorkArea* area = RequireTable("SetProductionFlag");
-  if (area == nullptr || area->version == 0x02) return;
+  if (area == nullptr || area->version == dbf::kDbase2) return;
   const std::uint8_t byte = value ? 1 : 0;
-  if (area->header[28] == byte) return;
-  area->header[28] = byte;
+  std::uint8_t& flag = area->header[dbf::header::kProductionIndex];
+  if (flag == byte) return;
+  flag = byte;
   if (area->header_state == HeaderState::Clean) area->header_state = HeaderState::Dirty;
 }
 

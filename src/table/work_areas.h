@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "table/dbf_layout.h"
 #include "table/hooks.h"
 
 namespace qd {
@@ -19,7 +20,7 @@ namespace qd {
 
 // Version of every table created with memo fields, and the memo type used
 // when no table decides.
-inline constexpr std::uint8_t DefaultTableVersion = 0x8B;
+inline constexpr std::uint8_t DefaultTableVersion = dbf::kDbase4Memo;
 // Block size of memo files created with a table.
 inline constexpr std::uint16_t DefaultMemoBlockSize = 512;
 
@@ -99,7 +100,7 @@ struct WorkArea {
   // --- table file (the low-level layer) ---
   std::string file_name;       // full path with extension
   std::string bare_name;       // short name without directory, at most 12
-  std::array<std::uint8_t, 32> header{};  // copy of the header prolog
+  std::array<std::uint8_t, dbf::header::kSize> header{};  // copy of the header prolog
   std::uint8_t version = 0;
   bool has_memo = false;
   std::uint16_t header_length = 0;

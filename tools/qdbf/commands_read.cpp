@@ -16,6 +16,7 @@
 #include "indexes/tag_header_layout.h"
 #include "memo/memo_file.h"
 #include "platform/platform.h"
+#include "table/dbf_layout.h"
 #include "table/table_text.h"
 #include "table_access.h"
 
@@ -25,13 +26,13 @@ namespace {
 
 std::string VersionName(std::uint8_t version) {
   switch (version) {
-    case 0x02: return "dBASE II";
-    case 0x03: return "dBASE III/IV, no memo";
-    case 0x83: return "dBASE III with memo";
-    case 0x8B: return "dBASE IV with memo";
-    case 0x04: return "dBASE level 7, no memo";
-    case 0x8C: return "dBASE level 7 with memo";
-    case 0xF5: return "FoxPro with memo";
+    case dbf::kDbase2: return "dBASE II";
+    case dbf::kDbase3: return "dBASE III/IV, no memo";
+    case dbf::kDbase3Memo: return "dBASE III with memo";
+    case dbf::kDbase4Memo: return "dBASE IV with memo";
+    case dbf::kLevel7: return "dBASE level 7, no memo";
+    case dbf::kLevel7Memo: return "dBASE level 7 with memo";
+    case dbf::kFoxProMemo: return "FoxPro with memo";
     default: return "unknown";
   }
 }
@@ -152,7 +153,7 @@ class RecordWriter {
   }
 
   void Record() {
-    const bool deleted = !area_.record.empty() && area_.record[0] == '*';
+    const bool deleted = !area_.record.empty() && Deleted(area_);
     std::vector<Cell> cells;
     for (const std::size_t i : fields_) cells.push_back(ReadCell(area_, i, page_));
     if (format_ == Format::Json) {
@@ -240,12 +241,13 @@ int InfoCommand(Context& context) {
   out << "Record length: " << area.record_length << "\n";
   out << "Header length: " << area.header_length << "\n";
   out << "Code page:     " << page << (IsAnsiPage(page) ? " (ANSI)" : " (OEM)");
-  if (area.version != 0x02) out << ", language driver " << Hex(area.header[29]);
+  if (area.version != dbf::kDbase2)
+    out << ", language driver " << Hex(area.header[dbf::header::kLanguageDriver]);
   out << "\n";
   out << "Fields:        " << area.fields.size() << "\n";
   for (const FieldEntry& field : area.fields) {
     std::string name = field.name;
-    name.resize(std::max<std::size_t>(name.size(), 10), ' ');
+    name.resize(std::max<std::size_t>(name.size(), dbf::descriptor::kNameLength), ' ');
     out << "  " << name << "  " << FieldTypeText(field) << "\n";
   }
   out << "Memo file:     " << (area.memo ? platform::ResolvePath(area.memo->file_name) : std::string("none")) << "\n";
@@ -301,7 +303,7 @@ int DumpCommand(Context& context) {
   RecordWriter writer(context.out, area, ChosenFields(area, line), format, with_deleted, page);
   writer.Header();
   auto visit = [&] {
-    if (!with_deleted && area.record[0] == '*') return;
+    if (!with_deleted && Deleted(area)) return;
     if (condition && !condition->Test()) return;
     writer.Record();
   };
@@ -331,7 +333,7 @@ int EvalCommand(Context& context) {
   const std::int32_t count = RecordCountOf(area);
   for (std::int32_t n = 1; n <= count; ++n) {
     Go(n);
-    if (area.record[0] == '*') continue;
+    if (Deleted(area)) continue;
     if (condition && !condition->Test()) continue;
     context.out << expression.Value(page) << "\n";
   }

@@ -18,6 +18,7 @@
 #include "memo/memo_pack.h"
 #include "platform/platform.h"
 #include "platform/progress_bar.h"
+#include "table/dbf_layout.h"
 #include "table/record_updates.h"
 #include "table/table_text.h"
 #include "table_access.h"
@@ -28,18 +29,8 @@ namespace pf = qd::platform;
 
 namespace {
 
-// Table header fields pack rewrites (see the table layer's file layout):
-// the last update date (year - 1900, month, day) and the record count.
-constexpr std::size_t kUpdateYear = 1;   // 3 bytes: year - 1900, month, day
-constexpr std::size_t kRecordCount = 4;  // 32-bit little-endian
-// dBASE II keeps a 16-bit count at 1 and the date as month, day, year - 1900.
-constexpr std::size_t kDbase2RecordCount = 1;
-constexpr std::size_t kDbase2UpdateMonth = 3;
-constexpr std::uint8_t kEndOfFile = 0x1A;
-constexpr std::uint8_t kDeletedFlag = '*';
-
 bool ValidFieldName(const std::string& name) {
-  if (name.empty() || name.size() > 10) return false;
+  if (name.empty() || name.size() > dbf::descriptor::kNameLength) return false;
   if (!(std::isalpha(static_cast<unsigned char>(name[0])))) return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
@@ -86,7 +77,9 @@ FieldDefinition ParseFieldSpec(const std::string& command, const std::string& sp
     case 'D':
     case 'L':
     case 'M': {
-      const int fixed = field.type == 'D' ? 8 : field.type == 'L' ? 1 : 10;
+      const int fixed = field.type == 'D'   ? dbf::kDateLength
+                        : field.type == 'L' ? dbf::kLogicalLength
+                                            : dbf::kMemoLength;
       if (parts.size() == 4 || (parts.size() == 3 && parts[2] != std::to_string(fixed)))
         throw UsageError(command, "field '" + spec + "': D, L and M fields take no length");
       field.length = fixed;
@@ -238,7 +231,7 @@ std::string StoredText(const FieldEntry& field, const std::string& value, int pa
 
 void StoreMemoBlock(WorkArea& area, const FieldEntry& field, std::int32_t block) {
   std::uint8_t* at = area.record.data() + field.offset;
-  if (field.length == 4) {
+  if (field.length == dbf::kBinaryMemoLength) {
     table_text::Put32(at, static_cast<std::uint32_t>(block));
     return;
   }
@@ -582,7 +575,8 @@ PackedCompanions BuildPackedCompanions(const Context& context, const std::string
       if (!MakeIndex(tags, made.index_file)) throw ToolError("cannot rebuild the production index");
     }
     Close();
-    if (memo_type == 0x8B || memo_type == 0x8C) CopyMemoFileName(memo_file, made.memo_file);
+    if (memo_type == memo_layout::kDbase4 || memo_type == memo_layout::kLevel7)
+      CopyMemoFileName(memo_file, made.memo_file);
     if (!made.index_file.empty()) WriteIndexTableName(made.index_file, table_name);
   } catch (...) {
     remove_made();
@@ -635,7 +629,7 @@ int PackCommand(Context& context) {
       std::uint64_t offset = header.size();
       for (std::int32_t n = 1; n <= count; ++n) {
         GetDbfRecord(area, n);
-        if (area.record[0] == kDeletedFlag) {
+        if (Deleted(area)) {
           ++removed;
         } else {
           WriteAll(file, offset, area.record.data(), area.record.size(), packed);
@@ -644,21 +638,25 @@ int PackCommand(Context& context) {
         }
         bar.Update(static_cast<std::uint64_t>(n));
       }
-      const std::uint8_t end = kEndOfFile;
+      const std::uint8_t end = dbf::kEndOfFile;
       WriteAll(file, offset, &end, 1, packed);
     }
     int year = 0, month = 0, day = 0;
     pf::LocalDate(year, month, day);
-    if (area.version == 0x02) {
-      table_text::Put16(header.data() + kDbase2RecordCount, static_cast<std::uint32_t>(kept));
-      header[kDbase2UpdateMonth] = static_cast<std::uint8_t>(month);
-      header[kDbase2UpdateMonth + 1] = static_cast<std::uint8_t>(day);
-      header[kDbase2UpdateMonth + 2] = static_cast<std::uint8_t>((year - 1900) % 256);
+    // The record count and the date of last update, as the engine writes
+    // them when it closes a table.
+    if (area.version == dbf::kDbase2) {
+      namespace d2 = dbf::dbase2;
+      table_text::Put16(header.data() + d2::kRecordCount, static_cast<std::uint32_t>(kept));
+      header[d2::kUpdateMonth] = static_cast<std::uint8_t>(month);
+      header[d2::kUpdateDay] = static_cast<std::uint8_t>(day);
+      header[d2::kUpdateYear] = static_cast<std::uint8_t>((year - dbf::kYearBase) % 256);
     } else {
-      table_text::Put32(header.data() + kRecordCount, static_cast<std::uint32_t>(kept));
-      header[kUpdateYear] = static_cast<std::uint8_t>((year - 1900) % 256);
-      header[kUpdateYear + 1] = static_cast<std::uint8_t>(month);
-      header[kUpdateYear + 2] = static_cast<std::uint8_t>(day);
+      namespace hd = dbf::header;
+      table_text::Put32(header.data() + hd::kRecordCount, static_cast<std::uint32_t>(kept));
+      header[hd::kUpdateYear] = static_cast<std::uint8_t>((year - dbf::kYearBase) % 256);
+      header[hd::kUpdateMonth] = static_cast<std::uint8_t>(month);
+      header[hd::kUpdateDay] = static_cast<std::uint8_t>(day);
     }
     WriteAll(file, 0, header.data(), header.size(), packed);
     if (const std::uint32_t rc = pf::FlushFile(file); rc != 0) {
@@ -736,8 +734,9 @@ int PackCommand(Context& context) {
 int IndexCommand(Context& context) {
   const CommandLine& line = context.line;
   WorkArea& area = OpenToItself(ResolveTableName(line.positional[0]), "index");
-  if (area.version == 0x02) throw ToolError("dBASE II tables have no production index");
-  if (area.version == 0x30 || area.version == 0x31 || area.version == 0xF5 || area.version == 0xFB)
+  if (area.version == dbf::kDbase2) throw ToolError("dBASE II tables have no production index");
+  if (area.version == dbf::kVisualFoxPro || area.version == dbf::kVisualFoxProAutoIncrement ||
+      area.version == dbf::kFoxProMemo || area.version == dbf::kFoxBase)
     throw ToolError("FoxPro tables keep their indexes in CDX files, which qdbf does not write");
   const int page = CodePageOf(area, context.codepage);
   TagDefinition tag;

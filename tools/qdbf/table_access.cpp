@@ -83,9 +83,11 @@ std::string OpenProductionIndex(WorkArea& area) {
 int CodePageOf(const WorkArea& area, int override_page) {
   if (override_page != 0) return override_page;
   // dBASE II tables have no language driver byte.
-  if (area.version == 0x02) return 437;
-  return TableCodePage(area.header[29]);
+  if (area.version == dbf::kDbase2) return 437;
+  return TableCodePage(area.header[dbf::header::kLanguageDriver]);
 }
+
+bool Deleted(const WorkArea& area) { return area.record[dbf::record::kDeletionFlag] == dbf::record::kDeleted; }
 
 bool ParseNumberText(const std::string& stored, std::string* json) {
   std::size_t at = 0;
@@ -132,7 +134,7 @@ bool ValidStoredDate(const std::string& stored) {
 bool MemoBlockOf(const WorkArea& area, const FieldEntry& field, std::int32_t& block) {
   block = 0;
   const std::uint8_t* bytes = area.record.data() + field.offset;
-  if (field.length == 4) {  // a binary block number (FoxPro's later layout)
+  if (field.length == dbf::kBinaryMemoLength) {  // a binary block number (FoxPro's later layout)
     block = static_cast<std::int32_t>(table_text::Get32(bytes));
     return true;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "expressions/expressions.h"
+#include "table/dbf_layout.h"
 #include "table/work_areas.h"
 
 namespace qd::qdbf {
@@ -66,6 +67,8 @@ struct Cell {
   std::string text;    // UTF-8 text; number text (JSON form); YYYY-MM-DD; stored text when invalid
   bool truth = false;  // Logical
 };
+// Whether the record held in the work area is marked deleted.
+bool Deleted(const WorkArea& area);
 // The value of field `field` (0-based) of the record held in the work area.
 Cell ReadCell(WorkArea& area, std::size_t field, int page);
 // The memo block a memo field of the current record names (negated for

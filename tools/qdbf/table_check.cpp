@@ -27,6 +27,7 @@
 #include "memo/memo_file.h"
 #include "memo/memo_layouts.h"
 #include "platform/platform.h"
+#include "table/dbf_layout.h"
 #include "table/table_text.h"
 #include "table_access.h"
 
@@ -35,20 +36,6 @@ namespace qd::qdbf {
 namespace pf = qd::platform;
 
 namespace {
-
-// Descriptor layouts, as the table layer reads them.
-constexpr std::size_t kProlog = 32;
-constexpr std::size_t kDescriptor = 32;
-constexpr std::size_t kLevel7Prolog = 68;
-constexpr std::size_t kLevel7Descriptor = 48;
-constexpr std::size_t kNameSize = 11;
-constexpr std::size_t kLevel7NameSize = 32;
-constexpr std::size_t kDbase2Prolog = 8;
-constexpr std::size_t kDbase2Descriptor = 16;
-constexpr std::uint8_t kTerminator = 0x0D;
-// Prolog: update date (year - 1900, month, day).
-constexpr std::size_t kUpdateMonth = 2;
-constexpr std::size_t kUpdateDay = 3;
 
 // A memo value's blocks and who refers to it.
 struct Extent {
@@ -105,8 +92,8 @@ class Checker {
     else if (in_file > records)
       Problem("header: counts " + std::to_string(records) + " records but the file holds " +
               std::to_string(in_file));
-    if (area_.version != 0x02) {
-      const int month = area_.header[kUpdateMonth], day = area_.header[kUpdateDay];
+    if (area_.version != dbf::kDbase2) {
+      const int month = area_.header[dbf::header::kUpdateMonth], day = area_.header[dbf::header::kUpdateDay];
       if (month < 1 || month > 12 || day < 1 || day > 31)
         Problem("header: the last update date (month " + std::to_string(month) + ", day " + std::to_string(day) +
                 ") is not a date");
@@ -123,26 +110,23 @@ class Checker {
   }
 
   void Descriptors() {
-    const bool dbase2 = area_.version == 0x02;
-    const bool level7 = area_.version == 0x04 || area_.version == 0x8C;
-    const std::size_t prolog = dbase2 ? kDbase2Prolog : level7 ? kLevel7Prolog : kProlog;
-    const std::size_t size = dbase2 ? kDbase2Descriptor : level7 ? kLevel7Descriptor : kDescriptor;
-    const std::size_t name_size = level7 ? kLevel7NameSize : kNameSize;
+    const dbf::DescriptorForm& form = dbf::FormOf(area_.version);
+    const std::size_t size = form.size;
     const std::size_t n = area_.fields.size();
     std::vector<std::uint8_t> bytes(n * size + 1);
-    if (!ReadBytes(area_.file, prolog, bytes.data(), bytes.size())) {
+    if (!ReadBytes(area_.file, form.first, bytes.data(), bytes.size())) {
       Problem("fields: the descriptors cannot be read");
       return;
     }
-    if (bytes[n * size] != kTerminator)
+    if (bytes[n * size] != dbf::kTerminator)
       Problem("fields: no terminator (0x0D) after descriptor " + std::to_string(n));
     std::set<std::string> names;
     for (std::size_t i = 0; i < n; ++i) {
       const FieldEntry& field = area_.fields[i];
       const std::string where = "field " + std::to_string(i + 1) + " (" + field.name + "): ";
-      const std::uint8_t* name = bytes.data() + i * size;
+      const std::uint8_t* name = bytes.data() + i * size + dbf::descriptor::kName;
       std::size_t length = 0;
-      while (length < name_size && name[length] != 0) ++length;
+      while (length < form.name_size && name[length] != 0) ++length;
       bool valid = length > 0;
       for (std::size_t k = 0; k < length; ++k) {
         const char c = static_cast<char>(name[k]);
@@ -152,13 +136,15 @@ class Checker {
       if (!names.insert(table_text::Upper(field.name)).second) Problem(where + "the name is used twice");
       switch (field.type) {
         case 'D':
-          if (field.length != 8) Problem(where + "a date field is " + std::to_string(field.length) + " bytes, not 8");
+          if (field.length != dbf::kDateLength)
+            Problem(where + "a date field is " + std::to_string(field.length) + " bytes, not 8");
           break;
         case 'L':
-          if (field.length != 1) Problem(where + "a logical field is " + std::to_string(field.length) + " bytes, not 1");
+          if (field.length != dbf::kLogicalLength)
+            Problem(where + "a logical field is " + std::to_string(field.length) + " bytes, not 1");
           break;
         case 'M':
-          if (field.length != 10 && field.length != 4)
+          if (field.length != dbf::kMemoLength && field.length != dbf::kBinaryMemoLength)
             Problem(where + "a memo field is " + std::to_string(field.length) + " bytes, not 10");
           break;
         case 'N':
@@ -188,8 +174,8 @@ class Checker {
     for (std::int32_t n = 1; n <= last; ++n) {
       GetDbfRecord(area_, n);
       const std::string where = "record " + std::to_string(n);
-      const std::uint8_t flag = area_.record[0];
-      if (flag != ' ' && flag != '*')
+      const std::uint8_t flag = area_.record[dbf::record::kDeletionFlag];
+      if (flag != dbf::record::kActive && flag != dbf::record::kDeleted)
         Problem(where + ": deletion flag is byte " + std::to_string(flag) + ", not blank or *");
       for (std::size_t i = 0; i < area_.fields.size(); ++i) {
         const FieldEntry& field = area_.fields[i];
