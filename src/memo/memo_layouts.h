@@ -57,13 +57,15 @@
 
 #include <cstdint>
 
+#include "table/dbf_layout.h"
+
 namespace qd::memo_layout {
 
 // Memo types: the table version bytes that carry a memo file.
-inline constexpr std::uint8_t kDbase3 = 0x83;
-inline constexpr std::uint8_t kDbase4 = 0x8B;
-inline constexpr std::uint8_t kLevel7 = 0x8C;
-inline constexpr std::uint8_t kFoxPro = 0xF5;
+inline constexpr std::uint8_t kDbase3 = dbf::kDbase3Memo;
+inline constexpr std::uint8_t kDbase4 = dbf::kDbase4Memo;
+inline constexpr std::uint8_t kLevel7 = dbf::kLevel7Memo;
+inline constexpr std::uint8_t kFoxPro = dbf::kFoxProMemo;
 
 // Every variant: the next free block (the free list's head for dBASE IV).
 inline constexpr std::uint32_t kNextFreeOffset = 0;
