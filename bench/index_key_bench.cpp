@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_index.h"
 #include "expressions/expressions.h"
 #include "foundation/errors.h"
 #include "indexes/indexes.h"
@@ -69,38 +70,9 @@ std::string WriteTable(const std::filesystem::path& dir) {
   return path;
 }
 
-// An index file with one empty tag per key expression, made with the
-// engine's own building blocks.
+// An index file with one empty tag per key expression.
 void WriteIndex(const std::string& path) {
-  namespace th = qd::mdx::tag_header;
-  struct Tag {
-    const char* name;
-    const char* key;
-    char type;
-    int length;
-  };
-  const Tag tags[] = {{"NAMES", "UPPER(NAME)", 'C', 15}, {"AMOUNTS", "AMOUNT", 'N', 12}, {"BORN", "BORN", 'D', 8}};
-  qd::CreateMdxHeader(path);
-  qd::IndexArea& index = *qd::CurrentIndexArea();
-  for (const Tag& tag : tags) {
-    const std::vector<std::uint8_t> leaf(1024, 0);
-    const std::uint32_t root = qd::EndOfFilePage(index);
-    qd::WriteBlockAt(index, root, leaf.data(), leaf.size());
-    std::vector<std::uint8_t> header(1024, 0);
-    qd::table_text::Put32(&header[th::kRootPage], root);
-    header[th::kKeyFormat] = th::kFormatAlways;
-    header[th::kKeyType] = static_cast<std::uint8_t>(tag.type);
-    const int item = qd::ItemLength(tag.length);
-    qd::table_text::Put16(&header[th::kKeyLength], static_cast<std::uint32_t>(tag.length));
-    qd::table_text::Put16(&header[th::kMaxKeys], static_cast<std::uint32_t>(qd::NodeCapacity(item)));
-    qd::table_text::Put16(&header[th::kSecondaryType], static_cast<std::uint32_t>(qd::SecondaryKeyType(tag.type)));
-    qd::table_text::Put16(&header[th::kItemLength], static_cast<std::uint32_t>(item));
-    std::memcpy(&header[th::kKeyExpression], tag.key, std::strlen(tag.key));
-    const std::uint32_t page = qd::EndOfFilePage(index);
-    qd::WriteBlockAt(index, page, header.data(), header.size());
-    qd::AddTagEntry(page, tag.name, tag.type);
-  }
-  qd::CloseMdxHeader();
+  qd_bench::WriteEmptyTags(path, {{"NAMES", "UPPER(NAME)", 'C', 15}, {"AMOUNTS", "AMOUNT", 'N', 12}, {"BORN", "BORN", 'D', 8}});
 }
 
 bool OpenIndexedTable() {

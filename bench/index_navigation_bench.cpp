@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_index.h"
 #include "expressions/expressions.h"
 #include "foundation/errors.h"
 #include "indexes/indexes.h"
@@ -36,38 +37,10 @@ std::filesystem::path Directory() {
   return dir;
 }
 
-struct TagSpec {
-  const char* name;
-  const char* key;
-  char type;
-  int length;
-};
-
-// An index file with one empty tag per spec.
-void WriteIndex(const std::string& path, const std::vector<TagSpec>& tags) {
-  namespace th = qd::mdx::tag_header;
+// An index file with one empty tag per key expression.
+void WriteIndex(const std::string& path, const std::vector<qd_bench::TagSpec>& tags) {
   std::filesystem::remove(path);
-  qd::CreateMdxHeader(path);
-  qd::IndexArea& index = *qd::CurrentIndexArea();
-  for (const TagSpec& tag : tags) {
-    const std::vector<std::uint8_t> leaf(1024, 0);
-    const std::uint32_t root = qd::EndOfFilePage(index);
-    qd::WriteBlockAt(index, root, leaf.data(), leaf.size());
-    std::vector<std::uint8_t> header(1024, 0);
-    qd::table_text::Put32(&header[th::kRootPage], root);
-    header[th::kKeyFormat] = th::kFormatAlways;
-    header[th::kKeyType] = static_cast<std::uint8_t>(tag.type);
-    const int item = qd::ItemLength(tag.length);
-    qd::table_text::Put16(&header[th::kKeyLength], static_cast<std::uint32_t>(tag.length));
-    qd::table_text::Put16(&header[th::kMaxKeys], static_cast<std::uint32_t>(qd::NodeCapacity(item)));
-    qd::table_text::Put16(&header[th::kSecondaryType], static_cast<std::uint32_t>(qd::SecondaryKeyType(tag.type)));
-    qd::table_text::Put16(&header[th::kItemLength], static_cast<std::uint32_t>(item));
-    std::memcpy(&header[th::kKeyExpression], tag.key, std::strlen(tag.key));
-    const std::uint32_t page = qd::EndOfFilePage(index);
-    qd::WriteBlockAt(index, page, header.data(), header.size());
-    qd::AddTagEntry(page, tag.name, tag.type);
-  }
-  qd::CloseMdxHeader();
+  qd_bench::WriteEmptyTags(path, tags);
 }
 
 // The name of record i: a number scattered over the key range.

@@ -363,6 +363,25 @@ void GoToEnd() {
   ToStub(*tag);
 }
 
+namespace {
+// The start of a step in the current order: after another program's
+// changes the current record is read again and the cursor put back on its
+// entry. True (both ends set) when there is no entry to step over.
+bool NothingToStepOver(IndexArea& index, WorkArea& area, CurrIndex& tag) {
+  if (RefreshAfterChanges()) {
+    if (area.record_number >= 1 && area.record_number <= area.record_count) ReadRecord(area, area.record_number);
+    if (area.record_number > area.record_count) {
+      GoToEnd();
+    } else if (!index.natural_order) {
+      SoftSyncIndex();
+    }
+  }
+  if (area.record_count != 0 && !tag.EmptyForTag()) return false;
+  tag.before_first = tag.after_last = true;
+  return true;
+}
+}  // namespace
+
 std::int32_t FindNextRec() {
   FoundFlag = false;
   IndexArea* index = OpenIndexArea();
@@ -370,18 +389,7 @@ std::int32_t FindNextRec() {
   if (index == nullptr || area == nullptr) return area != nullptr ? area->record_number : 0;
   const int slot = KeyTagNumber;
   CurrIndex& tag = *TagInSlot(slot);
-  if (RefreshAfterChanges()) {
-    if (area->record_number >= 1 && area->record_number <= area->record_count) ReadRecord(*area, area->record_number);
-    if (area->record_number > area->record_count) {
-      GoToEnd();
-    } else if (!index->natural_order) {
-      SoftSyncIndex();
-    }
-  }
-  if (area->record_count == 0 || tag.EmptyForTag()) {
-    tag.before_first = tag.after_last = true;
-    return area->record_count + 1;
-  }
+  if (NothingToStepOver(*index, *area, tag)) return area->record_count + 1;
   tag.before_first = false;
   if (index->natural_order) {
     if (area->record_number >= area->record_count) {
@@ -422,18 +430,7 @@ std::int32_t FindPriorRec() {
   if (index == nullptr || area == nullptr) return area != nullptr ? area->record_number : 0;
   const int slot = KeyTagNumber;
   CurrIndex& tag = *TagInSlot(slot);
-  if (RefreshAfterChanges()) {
-    if (area->record_number >= 1 && area->record_number <= area->record_count) ReadRecord(*area, area->record_number);
-    if (area->record_number > area->record_count) {
-      GoToEnd();
-    } else if (!index->natural_order) {
-      SoftSyncIndex();
-    }
-  }
-  if (area->record_count == 0 || tag.EmptyForTag()) {
-    tag.before_first = tag.after_last = true;
-    return area->record_count + 1;
-  }
+  if (NothingToStepOver(*index, *area, tag)) return area->record_count + 1;
   tag.after_last = false;
   if (index->natural_order) {
     if (area->record_number <= 1) {

@@ -9,6 +9,7 @@
 
 #include "index_model.h"
 #include "index_test_support.h"
+#include "support/small_disk.h"
 #include "indexes/index_build.h"
 #include "table/record_updates.h"
 
@@ -17,30 +18,7 @@
 namespace qd::index_test {
 namespace {
 
-// A tmpfs of the given size, unmounted on every way out.
-class SmallDisk {
- public:
-  SmallDisk(const std::string& path, const std::string& size) : path_(path) {
-    std::filesystem::create_directories(path);
-    mounted_ = std::system(("mount -t tmpfs -o size=" + size + " none '" + path + "' 2>/dev/null").c_str()) == 0;
-  }
-  ~SmallDisk() {
-    if (mounted_) std::system(("umount '" + path_ + "' 2>/dev/null").c_str());
-  }
-  SmallDisk(const SmallDisk&) = delete;
-  SmallDisk& operator=(const SmallDisk&) = delete;
-  bool Mounted() const { return mounted_; }
-  void Fill() const {
-    std::ofstream out(path_ + "/filler", std::ios::binary);
-    const std::vector<char> block(4096, 'x');
-    for (int i = 0; i < 100000 && out.write(block.data(), static_cast<std::streamsize>(block.size())); ++i) {
-    }
-  }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-};
+using test_support::SmallDisk;
 
 class FullDiskMaintenanceTest : public IndexTest {};
 

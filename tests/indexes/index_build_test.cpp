@@ -12,6 +12,7 @@
 #include <random>
 
 #include "index_test_support.h"
+#include "support/small_disk.h"
 #include "indexes/index_navigation.h"
 #include "platform/platform.h"
 
@@ -495,32 +496,7 @@ TEST_F(IndexBuildTest, AFileHeldElsewhereIsLeftAloneAndTheTableSharedAgain) {
 }
 
 #ifdef __linux__
-// A size-limited file system mounted for one test and unmounted on every
-// way out; the test is skipped where mounting is not allowed.
-class SmallDisk {
- public:
-  SmallDisk(const std::string& path, const std::string& size) : path_(path) {
-    std::filesystem::create_directories(path);
-    mounted_ = std::system(("mount -t tmpfs -o size=" + size + " none '" + path + "' 2>/dev/null").c_str()) == 0;
-  }
-  ~SmallDisk() {
-    if (mounted_) std::system(("umount '" + path_ + "' 2>/dev/null").c_str());
-  }
-  SmallDisk(const SmallDisk&) = delete;
-  SmallDisk& operator=(const SmallDisk&) = delete;
-  bool Mounted() const { return mounted_; }
-  // Fills what is left of it.
-  void Fill() const {
-    std::ofstream out(path_ + "/filler", std::ios::binary);
-    const std::vector<char> block(4096, 'x');
-    for (int i = 0; i < 100000 && out.write(block.data(), static_cast<std::streamsize>(block.size())); ++i) {
-    }
-  }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-};
+using test_support::SmallDisk;
 
 // Points the temporary directory elsewhere for one test.
 class TemporaryDirectory {
